@@ -208,6 +208,17 @@ TEST_F(Settings, ARecordIsClearedBeforeItIsFilled) {
   EXPECT_EQ(s.message, default_message);
 }
 
+TEST_F(Settings, ReparsingTheSameVectorKeepsTheProgramName) {
+  // After a parse argv[0] points into the record's prog_name; a second
+  // parse of the same vector must read it before clearing the record.
+  arg_vector cmd({"/opt/some-directory/a-rather-long-program-name", "-w"});
+  settings s;
+  ASSERT_EQ(parse_options(cmd.argc(), cmd.argv(), s), parse_outcome::ok);
+  ASSERT_EQ(parse_options(cmd.argc(), cmd.argv(), s), parse_outcome::ok);
+  EXPECT_EQ(s.prog_name, "a-rather-long-program-name");
+  EXPECT_EQ(s.write_buddies, 1);
+}
+
 TEST(Basename, AsPosixComputesIt) {
   struct {
     const char* path;

@@ -119,8 +119,10 @@ std::uint32_t convert_interval(const char* text, bool& bad) {
 
 parse_outcome parse_options(int argc, char** argv, settings& out) {
   optind = 0;  // glibc: start a fresh scan of this vector
+  // argv[0] may point into the record's old prog_name: read it first.
+  std::string prog_name = posix_basename(argv[0] != nullptr ? argv[0] : "");
   out = settings{};
-  out.prog_name = posix_basename(argv[0] != nullptr ? argv[0] : "");
+  out.prog_name = std::move(prog_name);
   // getopt_long names the program from argv[0] in its diagnostics.
   argv[0] = out.prog_name.data();
 

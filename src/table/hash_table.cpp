@@ -28,7 +28,7 @@ std::uint64_t index_hash(std::string_view key, std::int32_t bucket, std::size_t 
     std::memcpy(&packed, key.data(), key.size());
     h ^= packed + 0x9e3779b97f4a7c15ULL + (h << 6) + (h >> 2);
   } else {
-    for (unsigned char c : key) h = (h ^ c) * 0x100000001b3ULL;
+    for (char c : key) h = (h ^ static_cast<unsigned char>(c)) * 0x100000001b3ULL;
   }
   h ^= h >> 33;
   h *= 0xff51afd7ed558ccdULL;

@@ -1,0 +1,4 @@
+// main.cpp - the benchmark runner.
+#include <benchmark/benchmark.h>
+
+BENCHMARK_MAIN();

@@ -1,0 +1,160 @@
+// buddy_test.cpp - buddies made from buddy lines: the name, the override
+// record, and the reasons a line makes no buddy.
+#include <gtest/gtest.h>
+
+#include <optional>
+#include <string>
+
+#include "buddy/buddy.h"
+
+namespace zibbet {
+namespace {
+
+// A fixture that names the program and gives the command line's settings
+// values an override record must not take over.
+class BuddyLine : public testing::Test {
+ protected:
+  void SetUp() override {
+    saved_ = std::move(global_settings);
+    global_settings = settings{};
+    global_settings.prog_name = "zibbet";
+    global_settings.write_buddies = 1;
+    global_settings.exec_command = "echo global";
+    global_settings.message = "global greeting";
+  }
+  void TearDown() override { global_settings = std::move(saved_); }
+
+ private:
+  settings saved_;
+};
+
+// What a line should make: the name and, when it has option text, the
+// four override fields that notification reads.
+struct expected_overrides {
+  std::int16_t write_buddies = 0;
+  std::string message = default_message;
+  std::string status_message = default_status_message;
+  std::optional<std::string> exec_command;
+};
+
+// ov - the expected override fields; the rest at their defaults.
+expected_overrides ov(std::int16_t write_buddies = 0, std::string message = default_message,
+                      std::string status_message = default_status_message,
+                      std::optional<std::string> exec_command = std::nullopt) {
+  return {write_buddies, std::move(message), std::move(status_message), std::move(exec_command)};
+}
+
+TEST_F(BuddyLine, NameAndOverrides) {
+  struct {
+    std::string line;
+    std::string name;
+    std::optional<expected_overrides> overrides;
+  } cases[] = {
+      {"bob", "bob", std::nullopt},
+      {"bob\n", "bob", std::nullopt},
+      // a colon that is the last byte stays in the name
+      {"bob:", "bob:", std::nullopt},
+      // the colon test comes first: the newline alone is option text
+      {"bob:\n", "bob", ov()},
+      {"bob: -w -m 'hi %b'\n", "bob", ov(1, "hi %b")},
+      {"bob:-s '%b is here' -c 'echo %b'\n", "bob",
+       ov(0, default_message, "%b is here", "echo %b")},
+      {":-w\n", "", ov(1)},
+      // the first colon splits; later ones belong to the option text
+      {"bob:x:y\n", "bob", ov()},
+      {"bob::-w\n", "bob", ov()},
+      // empty lines are empty names
+      {"\n", "", std::nullopt},
+      {"", "", std::nullopt},
+      // blanks and a carriage return are part of the name
+      {"bob :-w\n", "bob ", ov(1)},
+      {" bob \n", " bob ", std::nullopt},
+      {"bob\r\n", "bob\r", std::nullopt},
+      {"bob\n\n", "bob\n", std::nullopt},
+      // a NUL ends the line
+      {std::string("bob\0:-w\n", 8), "bob", std::nullopt},
+      {std::string("bob: -w\0 -c x\n", 14), "bob", ov(1)},
+      // an option word the scanner refuses is skipped
+      {"bob: -x -w\n", "bob", ov(1)},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(testing::PrintToString(c.line));
+    buddy_line_error error = buddy_line_error::quoting;
+    testing::internal::CaptureStderr();
+    std::unique_ptr<buddy> b = buddy_from_line(c.line, error);
+    std::string err = testing::internal::GetCapturedStderr();
+    ASSERT_NE(b, nullptr);
+    EXPECT_EQ(error, buddy_line_error::none);
+    EXPECT_EQ(b->name, c.name);
+    EXPECT_EQ(err, c.line.find("-x") == std::string::npos ? "" : "zibbet: invalid option -- 'x'\n");
+    ASSERT_EQ(b->overrides != nullptr, c.overrides.has_value());
+    if (!c.overrides) continue;
+    EXPECT_EQ(b->overrides->write_buddies, c.overrides->write_buddies);
+    EXPECT_EQ(b->overrides->message, c.overrides->message);
+    EXPECT_EQ(b->overrides->status_message, c.overrides->status_message);
+    EXPECT_EQ(b->overrides->exec_command, c.overrides->exec_command);
+  }
+  // The global record is not touched by a buddy's options.
+  EXPECT_EQ(global_settings.prog_name, "zibbet");
+  EXPECT_EQ(global_settings.write_buddies, 1);
+  EXPECT_EQ(global_settings.message, "global greeting");
+}
+
+TEST_F(BuddyLine, LinesThatMakeNoBuddy) {
+  struct {
+    std::string line;
+    buddy_line_error error;
+    std::string err;
+  } cases[] = {
+      {"bob: -m \"hi\n", buddy_line_error::quoting, "error: unterminated \"\n"},
+      {"bob: -m 'hi\n", buddy_line_error::quoting, "error: unterminated '\n"},
+      {"bob: x\\", buddy_line_error::quoting, "syntax err: unterminated \\\n"},
+      {"bob: -v\n", buddy_line_error::version, ""},
+      {"bob: -w -v -h\n", buddy_line_error::version, ""},
+      {"bob: --help\n", buddy_line_error::help, ""},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(testing::PrintToString(c.line));
+    buddy_line_error error = buddy_line_error::none;
+    testing::internal::CaptureStderr();
+    std::unique_ptr<buddy> b = buddy_from_line(c.line, error);
+    std::string err = testing::internal::GetCapturedStderr();
+    EXPECT_EQ(b, nullptr);
+    EXPECT_EQ(error, c.error);
+    EXPECT_EQ(err, c.err);
+  }
+}
+
+TEST_F(BuddyLine, LongLinesAreLinesLikeAnyOther) {
+  // Far beyond 16-bit lengths and colon positions.
+  std::string name(40000, 'n');
+  std::string message(70000, 'm');
+  buddy_line_error error = buddy_line_error::none;
+  std::unique_ptr<buddy> b = buddy_from_line(name + ": -w -m " + message + "\n", error);
+  ASSERT_NE(b, nullptr);
+  EXPECT_EQ(b->name, name);
+  ASSERT_NE(b->overrides, nullptr);
+  EXPECT_EQ(b->overrides->write_buddies, 1);
+  EXPECT_EQ(b->overrides->message, message);
+
+  b = buddy_from_line(name + "\n", error);
+  ASSERT_NE(b, nullptr);
+  EXPECT_EQ(b->name, name);
+  EXPECT_EQ(b->overrides, nullptr);
+}
+
+TEST_F(BuddyLine, EveryBuddyStartsWithAnEmptyPresenceTable) {
+  std::unique_ptr<buddy> b = buddy_new("bob\n");
+  presence_table& p = presences_of(*b);
+  EXPECT_EQ(p.table.bucket_count, 47);
+  EXPECT_EQ(p.item_count(), 0);
+  EXPECT_EQ(&presences_of(*b), &p);  // made once, then kept
+}
+
+TEST_F(BuddyLine, MalformedQuotingEndsTheProgram) {
+  EXPECT_EXIT((void)buddy_new("bob: -m \"hi\n"), testing::ExitedWithCode(1),
+              "error: unterminated \"\nzibbet: bailing: error parsing config file\n\n");
+}
+
+}  // namespace
+}  // namespace zibbet

@@ -12,6 +12,8 @@ std::int32_t string_hash(std::string_view s) {
   std::uint32_t h = 0;
   for (char c : s) {
     if (c == '\0') break;
+    // Each byte counts as a signed 8-bit number: 0x80 and above are negative.
+    // NOLINTNEXTLINE(bugprone-signed-char-misuse,cert-str34-c)
     auto v = static_cast<std::int32_t>(static_cast<signed char>(c));
     h = 2 * h + static_cast<std::uint32_t>(v);  // wraps modulo 2^32
   }

@@ -1,0 +1,275 @@
+// login_records_test.cpp - the login-record readers on real records files:
+// the one-read reader and the getutxent loop agree record for record, the
+// read lock of a writer is honoured, and the file a pass reads is chosen
+// by the explicit name, then ZIBBET_UTMP, then the default.
+#include <gtest/gtest.h>
+
+#include <fcntl.h>
+#include <poll.h>
+#include <sys/inotify.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdlib>
+#include <cstring>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "support/harness.h"
+#include "support/records.h"
+#include "watch/login_records.h"
+#include "watch/presence.h"
+
+namespace zibbet::test {
+namespace {
+
+using reader_fn = void (*)(const char*, login_record_fn, void*);
+
+// Every record a reader hands out, as raw bytes, in the order given.
+std::vector<std::string> collect(reader_fn reader, const std::string& path) {
+  std::vector<std::string> out;
+  reader(
+      path.c_str(),
+      [](const utmpx& r, void* ctx) {
+        static_cast<std::vector<std::string>*>(ctx)->emplace_back(
+            reinterpret_cast<const char*>(&r), sizeof r);
+      },
+      &out);
+  return out;
+}
+
+std::string bytes_of(const utmpx& r) { return {reinterpret_cast<const char*>(&r), sizeof r}; }
+
+// A record whose text fields fill their whole width and carry no NUL.
+utmpx full_width_record() {
+  login l;
+  l.user = std::string(sizeof(utmpx{}.ut_user), 'u');
+  l.line = std::string(sizeof(utmpx{}.ut_line), 'l');
+  l.host = std::string(sizeof(utmpx{}.ut_host), 'h');
+  return make_record(l);
+}
+
+std::vector<utmpx> mixed_records() {
+  return {
+      make_record({"alice", "pts/1", "", USER_PROCESS, 101}),
+      make_record({"LOGIN", "tty1", "", LOGIN_PROCESS, 102}),
+      make_record({"bob", "pts/0", "10.0.0.7", USER_PROCESS, 103}),
+      make_record({"", "pts/4", "", DEAD_PROCESS, 104}),
+      full_width_record(),
+      make_record({"alice", "pts/1", "again", USER_PROCESS, 105}),
+  };
+}
+
+std::vector<std::string> all_bytes(const std::vector<utmpx>& records) {
+  std::vector<std::string> out;
+  for (const utmpx& r : records) out.push_back(bytes_of(r));
+  return out;
+}
+
+TEST(LoginRecords, BothReadersYieldTheSameRecordsInFileOrder) {
+  temp_dir dir;
+  const std::vector<utmpx> records = mixed_records();
+  const std::string whole = dir / "whole";
+  write_raw_records(whole, records);
+
+  // The same file cut in the middle of its fourth record: three whole
+  // records before the cut, the partial one dropped.
+  const std::string cut = dir / "cut";
+  write_raw_records(cut, records);
+  ASSERT_EQ(truncate(cut.c_str(), 3 * sizeof(utmpx) + sizeof(utmpx) / 2), 0);
+  // Cut inside the first record: nothing whole at all.
+  const std::string stub = dir / "stub";
+  write_raw_records(stub, records);
+  ASSERT_EQ(truncate(stub.c_str(), 10), 0);
+  const std::string empty = dir / "empty";
+  write_raw_records(empty, {});
+  mkdir((dir / "folder").c_str(), 0755);
+
+  struct {
+    const char* name;
+    std::string path;
+    std::vector<std::string> expected;
+  } cases[] = {
+      {"whole file", whole, all_bytes(records)},
+      {"cut mid-record", cut, all_bytes({records[0], records[1], records[2]})},
+      {"cut in the first record", stub, {}},
+      {"empty file", empty, {}},
+      {"missing file", dir / "missing", {}},
+      {"a folder", dir / "folder", {}},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    std::vector<std::string> portable = collect(read_records_portable, c.path);
+    EXPECT_EQ(portable, c.expected);
+#if ZIBBET_WHOLE_FILE_RECORDS
+    EXPECT_EQ(collect(read_records_whole_file, c.path), portable);
+#endif
+    EXPECT_EQ(collect(read_login_records, c.path), portable);
+  }
+}
+
+TEST(LoginRecords, FullWidthFieldsAreReadToTheirWidthOnly) {
+  temp_dir dir;
+  const std::string path = dir / "utmp";
+  write_raw_records(path, {full_width_record()});
+  std::vector<std::string> seen;
+  for_each_login_record(path.c_str(), [&](const utmpx& r) {
+    seen.emplace_back(utmpx_user(r));
+    seen.emplace_back(utmpx_line(r));
+    seen.emplace_back(utmpx_host(r));
+  });
+  ASSERT_EQ(seen.size(), 3u);
+  EXPECT_EQ(seen[0], std::string(sizeof(utmpx{}.ut_user), 'u'));
+  EXPECT_EQ(seen[1], std::string(sizeof(utmpx{}.ut_line), 'l'));
+  EXPECT_EQ(seen[2], std::string(sizeof(utmpx{}.ut_host), 'h'));
+}
+
+TEST(LoginRecords, ReadersSeeAFileReplacedByRenameBetweenPasses) {
+  temp_dir dir;
+  const std::string path = dir / "utmp";
+  const utmpx first = make_record({"alice", "pts/1", ""});
+  const utmpx second = make_record({"bob", "pts/2", ""});
+  for (reader_fn reader : {read_records_portable, read_login_records}) {
+    write_raw_records(path, {first});
+    EXPECT_EQ(collect(reader, path), all_bytes({first}));
+    write_raw_records(path, {second, first});
+    EXPECT_EQ(collect(reader, path), all_bytes({second, first}));
+    write_raw_records(path, {});
+    EXPECT_EQ(collect(reader, path), all_bytes({}));
+  }
+}
+
+TEST(LoginRecords, ARecordsFileGrownBeyondItsFirstSizeIsReadWhole) {
+  // The reader's buffer is sized by the first file; a much larger one later
+  // must still come out whole and in order.
+  temp_dir dir;
+  const std::string path = dir / "utmp";
+  write_raw_records(path, {make_record({"alice", "pts/1", ""})});
+  ASSERT_EQ(collect(read_login_records, path).size(), 1u);
+  std::vector<utmpx> many;
+  for (int i = 0; i < 500; ++i)
+    many.push_back(make_record({"u" + std::to_string(i), "pts/" + std::to_string(i), ""}));
+  write_raw_records(path, many);
+  EXPECT_EQ(collect(read_login_records, path), all_bytes(many));
+}
+
+#if ZIBBET_WHOLE_FILE_RECORDS
+
+// A child process that holds a write lock on a file (fcntl locks belong to
+// a process, so the lock must come from another one) until told to let go.
+class lock_holder {
+ public:
+  // Takes the lock; if `rewrite` is given, the child writes it over the
+  // file's content in place before it lets go.
+  lock_holder(const std::string& path, std::string rewrite) {
+    int ready[2];
+    EXPECT_EQ(pipe(ready), 0);
+    EXPECT_EQ(pipe(release_), 0);
+    pid_ = fork();
+    if (pid_ == 0) {
+      close(ready[0]);
+      close(release_[1]);
+      int fd = open(path.c_str(), O_RDWR);
+      struct flock fl {};
+      fl.l_type = F_WRLCK;
+      fl.l_whence = SEEK_SET;
+      if (fd < 0 || fcntl(fd, F_SETLK, &fl) != 0) _exit(1);
+      (void)!write(ready[1], "l", 1);
+      char c;
+      while (read(release_[0], &c, 1) < 0 && errno == EINTR) {
+      }
+      if (!rewrite.empty() && pwrite(fd, rewrite.data(), rewrite.size(), 0) < 0) _exit(1);
+      _exit(0);  // ending the process drops the lock
+    }
+    close(ready[1]);
+    close(release_[0]);
+    char c = 0;
+    EXPECT_EQ(read(ready[0], &c, 1), 1) << "the child could not lock";
+    close(ready[0]);
+  }
+  // release - lets the child rewrite the file and end.
+  void release() {
+    if (release_[1] < 0) return;
+    close(release_[1]);
+    release_[1] = -1;
+    int status = 0;
+    waitpid(pid_, &status, 0);
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
+  }
+  ~lock_holder() { release(); }
+
+ private:
+  pid_t pid_ = -1;
+  int release_[2] = {-1, -1};
+};
+
+TEST(LoginRecords, TheOneReadReaderWaitsForAWritersLock) {
+  temp_dir dir;
+  const std::string path = dir / "utmp";
+  const utmpx before = make_record({"alice", "pts/1", "old"});
+  const utmpx after = make_record({"bob", "pts/2", "new"});
+  write_raw_records(path, {before});
+
+  // The writer changes the record in place while it holds its lock; a
+  // reader that honours the lock can only see the new record.
+  lock_holder writer(path, bytes_of(after));
+  int watch = inotify_init1(IN_CLOEXEC);
+  ASSERT_GE(watch, 0);
+  ASSERT_GE(inotify_add_watch(watch, path.c_str(), IN_OPEN), 0);
+  std::vector<std::string> seen;
+  std::thread reader([&] { seen = collect(read_records_whole_file, path); });
+  // Once the reader has opened the file, let the writer finish. The reader
+  // must come back with the writer's finished record, never a mix; that a
+  // held lock keeps it out at all is shown by the give-up test below.
+  pollfd pfd{watch, POLLIN, 0};
+  EXPECT_EQ(poll(&pfd, 1, 10000), 1);
+  writer.release();
+  reader.join();
+  close(watch);
+  EXPECT_EQ(seen, all_bytes({after}));
+}
+
+TEST(LoginRecords, TheOneReadReaderGivesUpOnALockThatIsNeverReleased) {
+  temp_dir dir;
+  const std::string path = dir / "utmp";
+  write_raw_records(path, {make_record({"alice", "pts/1", ""})});
+  lock_holder writer(path, "");
+  // After its bounded wait the pass gets no records, as glibc's reader.
+  EXPECT_EQ(collect(read_records_whole_file, path), std::vector<std::string>{});
+  writer.release();
+  EXPECT_EQ(collect(read_records_whole_file, path).size(), 1u);
+}
+
+#endif
+
+TEST(LoginRecords, TheFileIsTheNamedOneThenZibbetUtmpThenTheDefault) {
+  const char* saved = std::getenv("ZIBBET_UTMP");
+  std::string saved_value = saved != nullptr ? saved : "";
+
+  unsetenv("ZIBBET_UTMP");
+  set_login_records_file(nullptr);
+  EXPECT_EQ(login_records_file(), nullptr);
+
+  setenv("ZIBBET_UTMP", "", 1);  // empty counts as not set
+  EXPECT_EQ(login_records_file(), nullptr);
+
+  setenv("ZIBBET_UTMP", "/some/records", 1);
+  ASSERT_NE(login_records_file(), nullptr);
+  EXPECT_STREQ(login_records_file(), "/some/records");
+
+  set_login_records_file("/named/records");
+  EXPECT_STREQ(login_records_file(), "/named/records");
+  set_login_records_file(nullptr);
+  EXPECT_STREQ(login_records_file(), "/some/records");
+
+  if (saved != nullptr)
+    setenv("ZIBBET_UTMP", saved_value.c_str(), 1);
+  else
+    unsetenv("ZIBBET_UTMP");
+}
+
+}  // namespace
+}  // namespace zibbet::test

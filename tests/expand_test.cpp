@@ -1,6 +1,8 @@
 // expand_test.cpp - the template language: every escape, the final
 // newline, the fixed clock, bounded record fields, untrusted field bytes,
 // and host-name lookups through nss_wrapper.
+#include "watch/expand.h"
+
 #include <gtest/gtest.h>
 
 #include <cstring>
@@ -8,17 +10,20 @@
 #include "driver/settings.h"
 #include "support/harness.h"
 #include "support/records.h"
-#include "watch/expand.h"
 
 namespace zibbet::test {
 namespace {
 
 std::time_t fixed_time = 0;
-std::time_t fixed_clock() { return fixed_time; }
+std::time_t fixed_clock() {
+  return fixed_time;
+}
 
 // A clock that moves on one second at every reading.
 int ticking_reads = 0;
-std::time_t ticking_clock() { return fixed_time + ticking_reads++; }
+std::time_t ticking_clock() {
+  return fixed_time + ticking_reads++;
+}
 
 // local_time - a time_t that is h:m:s local time.
 std::time_t local_time(int h, int m, int s) {
@@ -72,13 +77,25 @@ TEST_F(Expand, EscapesAndWorkedExamples) {
     const char* tmpl;
     std::string want;
   } cases[] = {
-      {"default status, new", {"alice", "pts/3", ""}, PRESENCE_NEW, default_status_message,
+      {"default status, new",
+       {"alice", "pts/3", ""},
+       PRESENCE_NEW,
+       default_status_message,
        "(09:05:07)  alice logged on  pts/3    from localhost\n"},
-      {"default status, gone", {"alice", "pts/3", "10.0.0.7"}, PRESENCE_GONE,
-       default_status_message, "(09:05:07)  alice logged off pts/3    from 10.0.0.7\n"},
-      {"default greeting", {"alice", "pts/3", ""}, PRESENCE_NEW, default_message,
+      {"default status, gone",
+       {"alice", "pts/3", "10.0.0.7"},
+       PRESENCE_GONE,
+       default_status_message,
+       "(09:05:07)  alice logged off pts/3    from 10.0.0.7\n"},
+      {"default greeting",
+       {"alice", "pts/3", ""},
+       PRESENCE_NEW,
+       default_message,
        "(zibbet)  bob says: \"shoutout to my homie alice.\"\n"},
-      {"command", {"alice", "pts/3", ""}, PRESENCE_NEW, "echo %b on %l",
+      {"command",
+       {"alice", "pts/3", ""},
+       PRESENCE_NEW,
+       "echo %b on %l",
        "echo alice on pts/3   \n"},
       {"%o seen", {"alice", "pts/3", ""}, PRESENCE_SEEN, "%o", "bummin'\n"},
       {"%l 8 bytes", {"alice", "ttyp1234", ""}, PRESENCE_NEW, "[%l]", "[ttyp1234]\n"},
@@ -95,7 +112,10 @@ TEST_F(Expand, EscapesAndWorkedExamples) {
       {"unknown escapes", {"alice", "pts/3", ""}, PRESENCE_NEW, "%z%Z%D%5%B%U", "zZD5BU\n"},
       {"no escapes", {"alice", "pts/3", ""}, PRESENCE_NEW, "plain text", "plain text\n"},
       {"empty template", {"alice", "pts/3", ""}, PRESENCE_NEW, "", "\n"},
-      {"high bytes of the template", {"alice", "pts/3", ""}, PRESENCE_NEW, "caf\xc3\xa9 %b",
+      {"high bytes of the template",
+       {"alice", "pts/3", ""},
+       PRESENCE_NEW,
+       "caf\xc3\xa9 %b",
        "caf\xc3\xa9 alice\n"},
       {"two clocks", {"alice", "pts/3", ""}, PRESENCE_NEW, "%d-%d", "09:05:07-09:05:07\n"},
   };
@@ -164,28 +184,54 @@ TEST_F(Expand, UntrustedRecordBytes) {
   } cases[] = {
       // Texts: control bytes of record values become "?"; everything else,
       // and the template's own bytes, pass.
-      {"escape in user", {"al\x1b]0;x\x07ice", "pts/3", ""}, "%b", expand_use::text,
+      {"escape in user",
+       {"al\x1b]0;x\x07ice", "pts/3", ""},
+       "%b",
+       expand_use::text,
        "al?]0;x?ice\n"},
-      {"tab in line keeps our padding", {"alice", "pts\t1", ""}, "[%l]", expand_use::text,
+      {"tab in line keeps our padding",
+       {"alice", "pts\t1", ""},
+       "[%l]",
+       expand_use::text,
        "[pts?1   ]\n"},
-      {"DEL and high bytes in host", {"alice", "pts/3", "a\x7f\xc3\xa9"}, "%h", expand_use::text,
+      {"DEL and high bytes in host",
+       {"alice", "pts/3", "a\x7f\xc3\xa9"},
+       "%h",
+       expand_use::text,
        "a?\xc3\xa9\n"},
-      {"shell bytes stay in a text", {"alice", "pts/3", "x;y $(id)"}, "%h", expand_use::text,
+      {"shell bytes stay in a text",
+       {"alice", "pts/3", "x;y $(id)"},
+       "%h",
+       expand_use::text,
        "x;y $(id)\n"},
-      {"template's own control bytes", {"alice", "pts/3", ""}, "\x1b[1m%b%a", expand_use::text,
+      {"template's own control bytes",
+       {"alice", "pts/3", ""},
+       "\x1b[1m%b%a",
+       expand_use::text,
        "\x1b[1malice\a\n"},
       // Commands: record bytes outside the safe set become "_".
-      {"shell syntax in host", {"alice", "pts/3", "x';rm -rf ~;'$(id)`w`"}, "echo '%h'",
-       expand_use::command, "echo 'x__rm_-rf______id__w_'\n"},
-      {"control byte in a command", {"al\x1bice", "pts/3", ""}, "%b", expand_use::command,
+      {"shell syntax in host",
+       {"alice", "pts/3", "x';rm -rf ~;'$(id)`w`"},
+       "echo '%h'",
+       expand_use::command,
+       "echo 'x__rm_-rf______id__w_'\n"},
+      {"control byte in a command",
+       {"al\x1bice", "pts/3", ""},
+       "%b",
+       expand_use::command,
        "al_ice\n"},
       {"padding stays blank", {"alice", "a b", ""}, "[%l]", expand_use::command, "[a_b     ]\n"},
-      {"ordinary values pass", {"a.b_c-d+e", "pts/3", "user@box.example:0"}, "%b %l %h",
-       expand_use::command, "a.b_c-d+e pts/3    user@box.example:0\n"},
-      {"high bytes pass", {"j\xc3\xb6rg", "pts/3", ""}, "%b", expand_use::command,
-       "j\xc3\xb6rg\n"},
-      {"template's own shell bytes", {"alice", "pts/3", ""}, "echo \"%b\" | wc; %o",
-       expand_use::command, "echo \"alice\" | wc; logged on \n"},
+      {"ordinary values pass",
+       {"a.b_c-d+e", "pts/3", "user@box.example:0"},
+       "%b %l %h",
+       expand_use::command,
+       "a.b_c-d+e pts/3    user@box.example:0\n"},
+      {"high bytes pass", {"j\xc3\xb6rg", "pts/3", ""}, "%b", expand_use::command, "j\xc3\xb6rg\n"},
+      {"template's own shell bytes",
+       {"alice", "pts/3", ""},
+       "echo \"%b\" | wc; %o",
+       expand_use::command,
+       "echo \"alice\" | wc; logged on \n"},
   };
   for (const auto& c : cases) {
     utmpx rec = make_record(c.who);

@@ -1,10 +1,11 @@
 // notify_test.cpp - what a login change does: the status line, the
 // greeting on a real pseudo-terminal through a fake write(1) on PATH, the
 // refusals, the commands and their collection.
-#include <gtest/gtest.h>
+#include "watch/notify.h"
 
 #include <dirent.h>
 #include <fcntl.h>
+#include <gtest/gtest.h>
 #include <signal.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
@@ -17,7 +18,6 @@
 #include "driver/settings.h"
 #include "support/harness.h"
 #include "support/records.h"
-#include "watch/notify.h"
 
 namespace zibbet::test {
 namespace {
@@ -334,7 +334,8 @@ TEST_F(Notify, CommandChildNeverWritesOurBufferedOutput) {
 TEST_F(Notify, ChildrenStartWithDefaultSigpipeAndNoMask) {
   // The watcher ignores SIGPIPE and may have signals blocked; its children
   // must not inherit either.
-  struct sigaction ign {}, old {};
+  struct sigaction ign {
+  }, old{};
   ign.sa_handler = SIG_IGN;
   sigaction(SIGPIPE, &ign, &old);
   sigset_t usr2, old_mask;

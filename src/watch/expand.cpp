@@ -18,7 +18,9 @@ namespace {
 clock_fn expand_clock = nullptr;
 
 // read_clock - the injected clock, or the system's.
-std::time_t read_clock() { return expand_clock != nullptr ? expand_clock() : std::time(nullptr); }
+std::time_t read_clock() {
+  return expand_clock != nullptr ? expand_clock() : std::time(nullptr);
+}
 
 // shell_safe - whether a byte from a login record may reach a command as
 // it is: letters, digits, ". _ - : / @ +" and every byte above 0x7F.
@@ -80,7 +82,9 @@ const char* state_text(presence_state state) {
 
 }  // namespace
 
-void set_expand_clock(clock_fn fn) { expand_clock = fn; }
+void set_expand_clock(clock_fn fn) {
+  expand_clock = fn;
+}
 
 std::optional<std::string> bud_expand_fmt(const presence* p, const char* tmpl, expand_use use) {
   if (p == nullptr || p->entry == nullptr || tmpl == nullptr) return std::nullopt;

@@ -41,8 +41,8 @@ bool safe_line(std::string_view line) {
   std::size_t start = 0;
   for (;;) {
     std::size_t slash = line.find('/', start);
-    std::string_view part =
-        line.substr(start, slash == std::string_view::npos ? std::string_view::npos : slash - start);
+    std::string_view part = line.substr(
+        start, slash == std::string_view::npos ? std::string_view::npos : slash - start);
     if (part == "..") return false;
     if (slash == std::string_view::npos) return true;
     start = slash + 1;
@@ -105,8 +105,8 @@ bool write_all(int fd, const char* data, std::size_t size) {
 
 // refuse - the warning of a greeting that is not sent; returns -1.
 int refuse(std::string_view user, std::string_view line) {
-  std::fprintf(stderr, "%s: warning, not writing to %s on %s\n",
-               global_settings.prog_name.c_str(), shown(user).c_str(), shown(line).c_str());
+  std::fprintf(stderr, "%s: warning, not writing to %s on %s\n", global_settings.prog_name.c_str(),
+               shown(user).c_str(), shown(line).c_str());
   return -1;
 }
 
@@ -208,7 +208,8 @@ pid_t fork_and_exec(const std::string& command) {
   reset_child_signals();
   int status = std::system(command.c_str());
   if (status == -1) std::perror("fork_and_exec");
-  if (status != 0) std::fprintf(stderr, "warning: system(%s) returned %d\n", command.c_str(), status);
+  if (status != 0)
+    std::fprintf(stderr, "warning: system(%s) returned %d\n", command.c_str(), status);
   // _exit, not exit: the watcher's buffered output belongs to the watcher.
   _exit(status & 0xff);
 }

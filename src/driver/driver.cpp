@@ -22,18 +22,15 @@ void request_stop(int) { stop_requested = 1; }
 
 // install_signals - SIGINT, SIGTERM and SIGHUP cut the pause short, so the
 // loop ends and buffered status lines are written out; without SA_RESTART
-// a pending pause returns at once. SIGPIPE is ignored so that a write
-// utility that exits early cannot end the watcher.
+// a pending pause returns at once. SIGPIPE keeps its default: a reader of
+// standard output that goes away ends the watcher like any filter (the
+// greeting's own pipe is guarded where it is written).
 void install_signals() {
   struct sigaction sa {};
   sa.sa_handler = request_stop;
   sigemptyset(&sa.sa_mask);
   sa.sa_flags = 0;
   for (int sig : {SIGINT, SIGTERM, SIGHUP}) sigaction(sig, &sa, nullptr);
-  struct sigaction ign {};
-  ign.sa_handler = SIG_IGN;
-  sigemptyset(&ign.sa_mask);
-  sigaction(SIGPIPE, &ign, nullptr);
 }
 
 void load_buddies(buddy_table& buddies) {

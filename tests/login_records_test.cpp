@@ -2,9 +2,10 @@
 // the one-read reader and the getutxent loop agree record for record, the
 // read lock of a writer is honoured, and the file a pass reads is chosen
 // by the explicit name, then ZIBBET_UTMP, then the default.
-#include <gtest/gtest.h>
+#include "watch/login_records.h"
 
 #include <fcntl.h>
+#include <gtest/gtest.h>
 #include <poll.h>
 #include <sys/inotify.h>
 #include <sys/stat.h>
@@ -20,7 +21,6 @@
 
 #include "support/harness.h"
 #include "support/records.h"
-#include "watch/login_records.h"
 #include "watch/presence.h"
 
 namespace zibbet::test {
@@ -34,14 +34,16 @@ std::vector<std::string> collect(reader_fn reader, const std::string& path) {
   reader(
       path.c_str(),
       [](const utmpx& r, void* ctx) {
-        static_cast<std::vector<std::string>*>(ctx)->emplace_back(
-            reinterpret_cast<const char*>(&r), sizeof r);
+        static_cast<std::vector<std::string>*>(ctx)->emplace_back(reinterpret_cast<const char*>(&r),
+                                                                  sizeof r);
       },
       &out);
   return out;
 }
 
-std::string bytes_of(const utmpx& r) { return {reinterpret_cast<const char*>(&r), sizeof r}; }
+std::string bytes_of(const utmpx& r) {
+  return {reinterpret_cast<const char*>(&r), sizeof r};
+}
 
 // A record whose text fields fill their whole width and carry no NUL.
 utmpx full_width_record() {

@@ -1,9 +1,10 @@
 // scan_test.cpp - scan_logins over real records files, pass after pass:
 // which presences each buddy holds (and the record copy each keeps), and
 // what the pass prints, in which order.
-#include <gtest/gtest.h>
+#include "watch/scan.h"
 
 #include <fcntl.h>
+#include <gtest/gtest.h>
 #include <unistd.h>
 
 #include <cstdio>
@@ -15,7 +16,6 @@
 #include "support/records.h"
 #include "watch/login_records.h"
 #include "watch/presence.h"
-#include "watch/scan.h"
 
 namespace zibbet::test {
 namespace {
@@ -24,7 +24,9 @@ namespace {
 login user(std::string u, std::string l, std::string h = "") {
   return {std::move(u), std::move(l), std::move(h), USER_PROCESS};
 }
-login other(std::string u, std::string l, short type) { return {std::move(u), std::move(l), "", type}; }
+login other(std::string u, std::string l, short type) {
+  return {std::move(u), std::move(l), "", type};
+}
 
 // describe - what the buddies hold after a pass, in snapshot order: one
 // "user line state host" per presence, the host taken from its copy.
@@ -124,7 +126,8 @@ TEST_F(Scan, PresencesFollowTheRecordsPassByPass) {
        {{{user("alice", "pts/3", "first.example")}, "alice pts/3 new first.example\n"},
         {{user("alice", "pts/3", "second.example")}, "alice pts/3 seen first.example\n"}}},
       {"two records on one line in one pass: one presence, seen, first copy",
-       {{{user("alice", "pts/3", "one"), user("alice", "pts/3", "two")}, "alice pts/3 seen one\n"}}},
+       {{{user("alice", "pts/3", "one"), user("alice", "pts/3", "two")},
+         "alice pts/3 seen one\n"}}},
       {"records of other types and of other users are ignored",
        {{{other("alice", "pts/1", DEAD_PROCESS), other("alice", "tty1", LOGIN_PROCESS),
           other("bob", "pts/2", INIT_PROCESS), user("carol", "pts/4"), user("alicia", "pts/5")},

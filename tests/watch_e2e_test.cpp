@@ -1,9 +1,8 @@
 // watch_e2e_test.cpp - the real binary watching login records that the
 // test writes (ZIBBET_UTMP): one-shot runs, report-current runs, and
 // polling runs on a pseudo-terminal while the records change pass by pass.
-#include <gtest/gtest.h>
-
 #include <fcntl.h>
+#include <gtest/gtest.h>
 #include <signal.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -93,10 +92,10 @@ class WatchE2e : public ::testing::Test {
   void SetUp() override {
     // A write utility that logs its arguments and its input.
     mkdir((dir_ / "bin").c_str(), 0755);
-    std::string fake = dir_.write_file(
-        "bin/write",
-        "#!/bin/sh\n"
-        "{ printf 'argv:'; printf ' [%s]' \"$@\"; printf '\\n'; cat; } >> \"${FAKE_WRITE_LOG:?}\"\n");
+    std::string fake = dir_.write_file("bin/write",
+                                       "#!/bin/sh\n"
+                                       "{ printf 'argv:'; printf ' [%s]' \"$@\"; printf '\\n'; "
+                                       "cat; } >> \"${FAKE_WRITE_LOG:?}\"\n");
     chmod(fake.c_str(), 0755);
     const char* path = std::getenv("PATH");
     env_ = {"ZIBBET_UTMP=" + records_, "FAKE_WRITE_LOG=" + write_log_,
@@ -145,7 +144,8 @@ TEST_F(WatchE2e, OneShotOnAnEmptyMissingOrForeignFilePrintsNothing) {
   } cases[] = {
       {"empty", [](const std::string& p) { write_records(p, {}); }},
       {"missing", [](const std::string& p) { unlink(p.c_str()); }},
-      {"only other users", [](const std::string& p) { write_records(p, {user("carol", "pts/1")}); }},
+      {"only other users",
+       [](const std::string& p) { write_records(p, {user("carol", "pts/1")}); }},
       {"a folder", [](const std::string& p) { mkdir(p.c_str(), 0755); }},
   };
   for (const auto& c : cases) {
@@ -183,8 +183,8 @@ TEST_F(WatchE2e, OneShotGreetsWithWriteBuddiesAndAlwaysRunsTheCommand) {
     unlink(write_log_.c_str());
     unlink(commands_.c_str());
     std::vector<std::string> args = c.args;
-    args.insert(args.end(), {"-F", "-u", "alice", "-m", "hi %b", "-c",
-                             "echo ran %b >> " + commands_});
+    args.insert(args.end(),
+                {"-F", "-u", "alice", "-m", "hi %b", "-c", "echo ran %b >> " + commands_});
     run_result r = once(args);
     EXPECT_EQ(r.exit_code, 0);
     EXPECT_EQ(r.err, "");
@@ -202,8 +202,8 @@ TEST_F(WatchE2e, OneShotGreetsWithWriteBuddiesAndAlwaysRunsTheCommand) {
 // changes the records and waits for the lines each change must bring.
 TEST_F(WatchE2e, PollingReportsLoginsAndLogoutsAsTheRecordsChange) {
   write_records(records_, {user("alice", "pts/1", "first.example"), user("carol", "pts/3")});
-  live_process watcher(polling(
-      {"-i", "1", "-F", "-u", "alice,bob", "-c", "echo cmd %b %l >> " + commands_}));
+  live_process watcher(
+      polling({"-i", "1", "-F", "-u", "alice,bob", "-c", "echo cmd %b %l >> " + commands_}));
   std::string expected;
   // next_pass - waits for the lines the change just made must bring, then
   // checks everything printed so far.
@@ -225,27 +225,32 @@ TEST_F(WatchE2e, PollingReportsLoginsAndLogoutsAsTheRecordsChange) {
   next_pass("(T)  alice logged on  pts/1    from first.example\n");
   // A relogin on pts/1 from elsewhere stays silent; a second line for
   // alice and bob's first login come in one pass, alice first.
-  write_records(records_,
-                {user("bob", "pts/2"), user("alice", "pts/1", "second.example"), user("alice", "pts/0")});
-  next_pass("(T)  alice logged on  pts/0    from localhost\n"
-            "(T)  bob logged on  pts/2    from localhost\n");
+  write_records(records_, {user("bob", "pts/2"), user("alice", "pts/1", "second.example"),
+                           user("alice", "pts/0")});
+  next_pass(
+      "(T)  alice logged on  pts/0    from localhost\n"
+      "(T)  bob logged on  pts/2    from localhost\n");
   // alice leaves pts/1 (shown with the host of the first record) and bob
   // moves to it; bob's pts/2 comes before pts/1 in his table.
   write_records(records_, {user("alice", "pts/0"), user("bob", "pts/1")});
-  next_pass("(T)  alice logged off pts/1    from first.example\n"
-            "(T)  bob logged off pts/2    from localhost\n"
-            "(T)  bob logged on  pts/1    from localhost\n");
+  next_pass(
+      "(T)  alice logged off pts/1    from first.example\n"
+      "(T)  bob logged off pts/2    from localhost\n"
+      "(T)  bob logged on  pts/1    from localhost\n");
   // No records at all: everyone is gone; the same logins come back new.
   write_records(records_, {});
-  next_pass("(T)  alice logged off pts/0    from localhost\n"
-            "(T)  bob logged off pts/1    from localhost\n");
+  next_pass(
+      "(T)  alice logged off pts/0    from localhost\n"
+      "(T)  bob logged off pts/1    from localhost\n");
   write_records(records_, {user("alice", "pts/0"), user("bob", "pts/1")});
-  next_pass("(T)  alice logged on  pts/0    from localhost\n"
-            "(T)  bob logged on  pts/1    from localhost\n");
+  next_pass(
+      "(T)  alice logged on  pts/0    from localhost\n"
+      "(T)  bob logged on  pts/1    from localhost\n");
   // A missing file is the same.
   ASSERT_EQ(unlink(records_.c_str()), 0);
-  next_pass("(T)  alice logged off pts/0    from localhost\n"
-            "(T)  bob logged off pts/1    from localhost\n");
+  next_pass(
+      "(T)  alice logged off pts/0    from localhost\n"
+      "(T)  bob logged off pts/1    from localhost\n");
   write_records(records_, {user("bob", "pts/1")});
   next_pass("(T)  bob logged on  pts/1    from localhost\n");
 

@@ -122,9 +122,8 @@ bool write_atomically(const std::string& path, const std::vector<utmpx>& records
     std::fprintf(stderr, "%s: %s: %s\n", prog, tmp.c_str(), std::strerror(errno));
     return false;
   }
-  bool ok = fchmod(fd, 0644) == 0 &&
-            write_all(fd, reinterpret_cast<const char*>(records.data()),
-                      records.size() * sizeof(utmpx));
+  bool ok = fchmod(fd, 0644) == 0 && write_all(fd, reinterpret_cast<const char*>(records.data()),
+                                               records.size() * sizeof(utmpx));
   int saved = errno;
   if (close(fd) != 0 && ok) {
     ok = false;

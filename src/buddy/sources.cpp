@@ -96,6 +96,29 @@ std::FILE* open_buddyfile(const std::string& path, int& err) {
   return in;
 }
 
+// load_lines - a buddy for every line of `in`, made by `make` (which
+// reports through its second argument why a line made none), warning about
+// duplicates; stops at the first line that made no buddy and returns why.
+template <class Make>
+buddy_line_error load_lines(std::FILE* in, buddy_table& table, Make make) {
+  line_reader reader;
+  std::string line;
+  while (read_line(in, reader, line)) {
+    // The buddy is made first, so a duplicate's option text is still
+    // parsed (and may end the program) before the duplicate is dropped.
+    buddy_line_error error = buddy_line_error::none;
+    std::unique_ptr<buddy> b = make(line, error);
+    if (!b) return error;
+    if (table.find(b->name) != nullptr) {
+      std::fprintf(stderr, "%s: warning: duplicate buddy %s\n", global_settings.prog_name.c_str(),
+                   b->name.c_str());
+      continue;
+    }
+    table.insert(std::move(b));
+  }
+  return buddy_line_error::none;
+}
+
 }  // namespace
 
 void load_user_list(std::string_view list, buddy_table& table) {
@@ -111,19 +134,13 @@ void load_user_list(std::string_view list, buddy_table& table) {
 }
 
 void load_buddy_lines(std::FILE* in, buddy_table& table) {
-  line_reader reader;
-  std::string line;
-  while (read_line(in, reader, line)) {
-    // The buddy is made first, so a duplicate's option text is still
-    // parsed (and may end the program) before the duplicate is dropped.
-    std::unique_ptr<buddy> b = buddy_new(line);
-    if (table.find(b->name) != nullptr) {
-      std::fprintf(stderr, "%s: warning: duplicate buddy %s\n", global_settings.prog_name.c_str(),
-                   b->name.c_str());
-      continue;
-    }
-    table.insert(std::move(b));
-  }
+  // buddy_new ends the program itself on a line it cannot use.
+  (void)load_lines(in, table,
+                   [](std::string_view line, buddy_line_error&) { return buddy_new(line); });
+}
+
+buddy_line_error try_load_buddy_lines(std::FILE* in, buddy_table& table) {
+  return load_lines(in, table, buddy_from_line);
 }
 
 int load_buddyfile(const std::optional<std::string>& path, buddy_table& table) {

@@ -19,6 +19,12 @@ void load_user_list(std::string_view list, buddy_table& table);
 /// warning about duplicates. Leaves `in` open.
 void load_buddy_lines(std::FILE* in, buddy_table& table);
 
+/// try_load_buddy_lines - load_buddy_lines without its exits: stops at the
+/// first line that makes no buddy (malformed quoting, -h or -v among its
+/// option words) and returns why; the buddies before it stay. Returns
+/// buddy_line_error::none when the input ended.
+[[nodiscard]] buddy_line_error try_load_buddy_lines(std::FILE* in, buddy_table& table);
+
 /// load_buddyfile - load_buddy_lines from the file at `path` ("-" is
 /// standard input). When it cannot be opened (or no path is known), says
 /// so and watches the running user instead. Returns 0.

@@ -125,7 +125,9 @@ void read_records_whole_file(const char* path, login_record_fn fn, void* ctx) {
   // Kept between passes, so that a pass with nothing new allocates nothing.
   static std::vector<utmpx> buf;
 
-  fd_guard file{open(path != nullptr ? path : _PATH_UTMPX, O_RDONLY | O_CLOEXEC)};
+  // O_NONBLOCK: opening a FIFO without a writer would otherwise wait for
+  // one for ever; a plain file reads the same either way.
+  fd_guard file{open(path != nullptr ? path : _PATH_UTMPX, O_RDONLY | O_NONBLOCK | O_CLOEXEC)};
   if (file.fd < 0) return;
   struct stat st {};
   // Only a plain file is an array of records; a device or a pipe could be

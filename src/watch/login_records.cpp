@@ -33,10 +33,11 @@ const char* login_records_file() {
 }
 
 void set_login_records_file(const char* path) {
-  if (path == nullptr)
+  if (path == nullptr) {
     named_file().reset();
-  else
+  } else {
     named_file() = path;
+  }
 }
 
 void read_records_portable(const char* path, login_record_fn fn, void* ctx) {

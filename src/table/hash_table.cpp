@@ -1,7 +1,9 @@
-// hash_table.cpp - buckets, the (bucket, key prefix) index and snapshots.
+// hash_table.cpp - buckets, the (bucket, key prefix) index, marks and
+// snapshots.
 #include "table/hash_table.h"
 
 #include <algorithm>
+#include <array>
 #include <cstring>
 
 namespace zibbet {
@@ -15,9 +17,15 @@ using detail::ht_storage;
 // of the entries is as fast.
 constexpr std::size_t index_threshold = 8;
 
-// Marks an index slot whose item was removed, so that probing goes on.
-char removed_marker_byte;
-void* const removed_marker = &removed_marker_byte;
+// Index slots hold positions in `entries`, or one of these.
+constexpr std::uint32_t empty_slot = 0xffffffffU;
+constexpr std::uint32_t removed_slot = 0xfffffffeU;
+
+// Holes left by removals are compacted away once there are more of them
+// than this and than live items.
+constexpr std::size_t hole_allowance = 8;
+
+constexpr std::size_t not_found = static_cast<std::size_t>(-1);
 
 // index_hash - mixes a key's bucket and its first `prefix` bytes.
 std::uint64_t index_hash(std::string_view key, std::int32_t bucket, std::size_t prefix) {
@@ -44,65 +52,103 @@ std::int32_t bucket_of_key(std::string_view key, const hash_table& t) {
   return ht_bucket(t.scheme->hash(key), t.bucket_count);
 }
 
-// equal_in_bucket - whether a stored item is the key's item: it compares
-// equal and lies in the key's bucket (equal keys in other buckets differ).
-bool equal_in_bucket(std::string_view key, std::int32_t bucket, void* item,
-                     const hash_table& t) {
-  std::string_view stored = t.scheme->key_of(item);
-  return t.scheme->compare(key, stored) == 0 && bucket_of_key(stored, t) == bucket;
+// same_item - whether a held entry is the key's item: it lies in the key's
+// bucket and compares equal (equal keys in other buckets differ).
+bool same_item(std::string_view key, std::int32_t bucket, const ht_entry& e,
+               const hash_table& t) {
+  return e.item != nullptr && e.bucket == bucket &&
+         t.scheme->compare(key, t.scheme->key_of(e.item)) == 0;
 }
 
-// index_slot - the slot that holds the key's item, or the first free slot
-// of its probe sequence (null there); -1 never: the index is never full.
-std::size_t index_slot(std::string_view key, std::int32_t bucket, const hash_table& t,
-                       bool* found) {
-  const std::vector<void*>& index = t.storage->index;
-  std::size_t mask = index.size() - 1;
+// probe_index - the position of the key's item, or not_found; `slot` is
+// then the index slot that holds it, or the slot a new item would take.
+std::size_t probe_index(std::string_view key, std::int32_t bucket, const hash_table& t,
+                        std::size_t& slot) {
+  const ht_storage& s = *t.storage;
+  std::size_t mask = s.index.size() - 1;
   std::size_t i = index_hash(key, bucket, t.scheme->index_prefix) & mask;
-  std::size_t first_removed = index.size();
+  std::size_t first_removed = not_found;
   for (;; i = (i + 1) & mask) {
-    void* item = index[i];
-    if (item == nullptr) {
-      *found = false;
-      return first_removed != index.size() ? first_removed : i;
+    std::uint32_t pos = s.index[i];
+    if (pos == empty_slot) {
+      slot = first_removed != not_found ? first_removed : i;
+      return not_found;
     }
-    if (item == removed_marker) {
-      if (first_removed == index.size()) first_removed = i;
+    if (pos == removed_slot) {
+      if (first_removed == not_found) first_removed = i;
       continue;
     }
-    if (equal_in_bucket(key, bucket, item, t)) {
-      *found = true;
-      return i;
+    if (same_item(key, bucket, s.entries[pos], t)) {
+      slot = i;
+      return pos;
     }
   }
+}
+
+// scan_entries - the position of the key's item by a walk of the entries,
+// or not_found.
+std::size_t scan_entries(std::string_view key, std::int32_t bucket, const hash_table& t) {
+  const std::vector<ht_entry>& entries = t.storage->entries;
+  for (std::size_t i = 0; i < entries.size(); ++i)
+    if (same_item(key, bucket, entries[i], t)) return i;
+  return not_found;
+}
+
+// find_pos - the position of the key's item, or not_found.
+std::size_t find_pos(std::string_view key, std::int32_t bucket, const hash_table& t,
+                     std::size_t& slot) {
+  slot = not_found;
+  return uses_index(t) ? probe_index(key, bucket, t, slot) : scan_entries(key, bucket, t);
 }
 
 void rebuild_index(hash_table& t) {
   ht_storage& s = *t.storage;
+  std::size_t live = static_cast<std::size_t>(t.item_count);
   std::size_t size = 16;
-  while (size < s.entries.size() * 2) size *= 2;
-  s.index.assign(size, nullptr);
+  while (size < live * 2) size *= 2;
+  s.index.assign(size, empty_slot);
   s.index_used = 0;
-  for (const ht_entry& e : s.entries) {
-    std::string_view key = t.scheme->key_of(e.item);
-    std::size_t mask = size - 1;
-    std::size_t i = index_hash(key, e.bucket, t.scheme->index_prefix) & mask;
-    while (s.index[i] != nullptr) i = (i + 1) & mask;
-    s.index[i] = e.item;
+  std::size_t mask = size - 1;
+  for (std::size_t pos = 0; pos < s.entries.size(); ++pos) {
+    const ht_entry& e = s.entries[pos];
+    if (e.item == nullptr) continue;
+    std::size_t i = index_hash(t.scheme->key_of(e.item), e.bucket, t.scheme->index_prefix) & mask;
+    while (s.index[i] != empty_slot) i = (i + 1) & mask;
+    s.index[i] = static_cast<std::uint32_t>(pos);
     ++s.index_used;
   }
 }
 
-// find_entry - position in `entries` of the item equal to the key, by a
-// scan of the entries; entries.size() when none.
-std::size_t scan_entries(std::string_view key, std::int32_t bucket, const hash_table& t) {
-  const std::vector<ht_entry>& entries = t.storage->entries;
-  for (std::size_t i = 0; i < entries.size(); ++i) {
-    if (entries[i].bucket == bucket &&
-        t.scheme->compare(key, t.scheme->key_of(entries[i].item)) == 0)
-      return i;
+// walks_before - whether the entry at `a` comes before the one at `b` in a
+// snapshot: a higher bucket first, and within a bucket the older first.
+bool walks_before(const ht_storage& s, std::uint32_t a, std::uint32_t b) {
+  std::int32_t ba = s.entries[a].bucket;
+  std::int32_t bb = s.entries[b].bucket;
+  return ba != bb ? ba > bb : a < b;
+}
+
+// marked_place - where position `pos` stands, or would stand, among the
+// marked positions.
+std::vector<std::uint32_t>::iterator marked_place(ht_storage& s, std::uint32_t pos) {
+  return std::lower_bound(s.marked.begin(), s.marked.end(), pos,
+                          [&s](std::uint32_t a, std::uint32_t b) { return walks_before(s, a, b); });
+}
+
+// compact - closes the holes left by removals; items keep their order, and
+// the index and the marks follow them to their new positions.
+void compact(hash_table& t) {
+  ht_storage& s = *t.storage;
+  std::vector<std::uint32_t> moved_to(s.entries.size(), empty_slot);
+  std::size_t next = 0;
+  for (std::size_t pos = 0; pos < s.entries.size(); ++pos) {
+    if (s.entries[pos].item == nullptr) continue;
+    moved_to[pos] = static_cast<std::uint32_t>(next);
+    s.entries[next++] = s.entries[pos];
   }
-  return entries.size();
+  s.entries.resize(next);
+  s.holes = 0;
+  for (std::uint32_t& pos : s.marked) pos = moved_to[pos];
+  if (!s.index.empty()) rebuild_index(t);
 }
 
 }  // namespace
@@ -122,14 +168,9 @@ std::int32_t ht_bucket(std::int32_t hash, std::int32_t bucket_count) {
 
 void* ht_find(std::string_view key, const hash_table& t) {
   if (!t.storage || t.bucket_count <= 0) return nullptr;
-  std::int32_t bucket = bucket_of_key(key, t);
-  if (uses_index(t)) {
-    bool found = false;
-    std::size_t slot = index_slot(key, bucket, t, &found);
-    return found ? t.storage->index[slot] : nullptr;
-  }
-  std::size_t i = scan_entries(key, bucket, t);
-  return i < t.storage->entries.size() ? t.storage->entries[i].item : nullptr;
+  std::size_t slot = 0;
+  std::size_t pos = find_pos(key, bucket_of_key(key, t), t, slot);
+  return pos != not_found ? t.storage->entries[pos].item : nullptr;
 }
 
 bool ht_insert(void* item, hash_table& t) {
@@ -138,46 +179,47 @@ bool ht_insert(void* item, hash_table& t) {
   ht_storage& s = *t.storage;
   std::string_view key = t.scheme->key_of(item);
   std::int32_t bucket = bucket_of_key(key, t);
+  std::size_t slot = 0;
+  if (find_pos(key, bucket, t, slot) != not_found) return false;
 
-  if (uses_index(t)) {
-    bool found = false;
-    std::size_t slot = index_slot(key, bucket, t, &found);
-    if (found) return false;
-    if (s.index[slot] == nullptr) ++s.index_used;
-    s.index[slot] = item;
-    s.entries.push_back({item, bucket});
-    if (s.index_used * 4 > s.index.size() * 3) rebuild_index(t);
-  } else {
-    if (scan_entries(key, bucket, t) < s.entries.size()) return false;
-    s.entries.push_back({item, bucket});
-    if (t.scheme->index_prefix != 0 && s.entries.size() > index_threshold) rebuild_index(t);
-  }
+  auto pos = static_cast<std::uint32_t>(s.entries.size());
+  s.entries.push_back({item, bucket, 0});
   ++t.item_count;
+  if (uses_index(t)) {
+    if (s.index[slot] == empty_slot) ++s.index_used;
+    s.index[slot] = pos;
+    if (s.index_used * 4 > s.index.size() * 3) rebuild_index(t);
+  } else if (t.scheme->index_prefix != 0 &&
+             static_cast<std::size_t>(t.item_count) > index_threshold) {
+    rebuild_index(t);
+  }
   return true;
 }
 
 void* ht_remove(std::string_view key, hash_table& t) {
   if (!t.storage || t.bucket_count <= 0) return nullptr;
   ht_storage& s = *t.storage;
-  std::int32_t bucket = bucket_of_key(key, t);
-  void* item = nullptr;
-  std::size_t pos = s.entries.size();
-  if (uses_index(t)) {
-    bool found = false;
-    std::size_t slot = index_slot(key, bucket, t, &found);
-    if (!found) return nullptr;
-    item = s.index[slot];
-    s.index[slot] = removed_marker;
-    for (pos = 0; s.entries[pos].item != item; ++pos) {
-    }
-  } else {
-    pos = scan_entries(key, bucket, t);
-    if (pos == s.entries.size()) return nullptr;
-    item = s.entries[pos].item;
-  }
-  s.entries.erase(s.entries.begin() + static_cast<std::ptrdiff_t>(pos));
+  std::size_t slot = 0;
+  std::size_t pos = find_pos(key, bucket_of_key(key, t), t, slot);
+  if (pos == not_found) return nullptr;
+
+  ht_entry& e = s.entries[pos];
+  void* item = e.item;
+  if (slot != not_found) s.index[slot] = removed_slot;
+  if (e.marked != 0) s.marked.erase(marked_place(s, static_cast<std::uint32_t>(pos)));
+  e = {nullptr, 0, 0};
+  ++s.holes;
   --t.item_count;
-  if (s.entries.empty()) t.storage.reset();  // an empty table holds nothing
+  if (t.item_count == 0) {
+    t.storage.reset();  // an empty table holds nothing
+    return item;
+  }
+  // Trailing holes are never named by the index or the marks: drop them.
+  while (s.entries.back().item == nullptr) {
+    s.entries.pop_back();
+    --s.holes;
+  }
+  if (s.holes > hole_allowance && s.holes > static_cast<std::size_t>(t.item_count)) compact(t);
   return item;
 }
 
@@ -185,19 +227,59 @@ item_list ht_items(const hash_table& t) {
   item_list out;
   if (!t.storage || t.bucket_count <= 0) return out;
   const std::vector<ht_entry>& entries = t.storage->entries;
-  out.resize(entries.size());
+  out.resize(static_cast<std::size_t>(t.item_count));
   if (entries.size() == 1) {
     out[0] = entries[0].item;
     return out;
   }
   // A stable counting sort by bucket, highest bucket first: within one
-  // bucket the items keep their insertion order, oldest first.
-  std::vector<std::size_t> start(static_cast<std::size_t>(t.bucket_count) + 1, 0);
+  // bucket the items keep their insertion order, oldest first. The counts
+  // of the usual 47 buckets live on the stack.
+  auto buckets = static_cast<std::size_t>(t.bucket_count);
+  std::array<std::size_t, 64> small{};
+  std::vector<std::size_t> large;
+  std::size_t* start = small.data();
+  if (buckets + 1 > small.size()) {
+    large.assign(buckets + 1, 0);
+    start = large.data();
+  }
   for (const ht_entry& e : entries)
-    ++start[static_cast<std::size_t>(t.bucket_count - 1 - e.bucket) + 1];
-  for (std::size_t b = 1; b < start.size(); ++b) start[b] += start[b - 1];
+    if (e.item != nullptr) ++start[buckets - static_cast<std::size_t>(e.bucket)];
+  for (std::size_t b = 1; b <= buckets; ++b) start[b] += start[b - 1];
   for (const ht_entry& e : entries)
-    out[start[static_cast<std::size_t>(t.bucket_count - 1 - e.bucket)]++] = e.item;
+    if (e.item != nullptr) out[start[buckets - 1 - static_cast<std::size_t>(e.bucket)]++] = e.item;
+  return out;
+}
+
+bool ht_mark(std::string_view key, hash_table& t) {
+  if (!t.storage || t.bucket_count <= 0) return false;
+  ht_storage& s = *t.storage;
+  std::size_t slot = 0;
+  std::size_t pos = find_pos(key, bucket_of_key(key, t), t, slot);
+  if (pos == not_found) return false;
+  if (s.entries[pos].marked == 0) {
+    auto p = static_cast<std::uint32_t>(pos);
+    s.marked.insert(marked_place(s, p), p);
+    s.entries[pos].marked = 1;
+  }
+  return true;
+}
+
+void ht_unmark(std::string_view key, hash_table& t) {
+  if (!t.storage || t.bucket_count <= 0) return;
+  ht_storage& s = *t.storage;
+  std::size_t slot = 0;
+  std::size_t pos = find_pos(key, bucket_of_key(key, t), t, slot);
+  if (pos == not_found || s.entries[pos].marked == 0) return;
+  s.marked.erase(marked_place(s, static_cast<std::uint32_t>(pos)));
+  s.entries[pos].marked = 0;
+}
+
+item_list ht_marked_items(const hash_table& t) {
+  item_list out;
+  if (!t.storage) return out;
+  out.reserve(t.storage->marked.size());
+  for (std::uint32_t pos : t.storage->marked) out.push_back(t.storage->entries[pos].item);
   return out;
 }
 

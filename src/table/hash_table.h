@@ -39,19 +39,24 @@ using item_list = std::vector<void*>;
 
 namespace detail {
 
-/// One held item and the bucket its hash selected.
+/// One held item, the bucket its hash selected, and whether it is marked.
+/// A removed item leaves a hole (a null item) until the entries are
+/// compacted, so that positions stay put in between.
 struct ht_entry {
   void* item;
   std::int32_t bucket;
+  std::uint32_t marked;
 };
 
 /// Items in insertion order (the snapshot sorts them by bucket), plus an
-/// optional open-addressing index of item pointers for schemes with an
-/// index prefix. Empty index slots are null; removed ones hold a marker.
+/// optional open-addressing index of positions in `entries` for schemes
+/// with an index prefix, and the marked items' positions in walk order.
 struct ht_storage {
   std::vector<ht_entry> entries;
-  std::vector<void*> index;
-  std::size_t index_used = 0;  // live items plus removal markers
+  std::vector<std::uint32_t> index;
+  std::size_t index_used = 0;  // live positions plus removal markers
+  std::size_t holes = 0;       // removed entries not yet compacted away
+  std::vector<std::uint32_t> marked;
 };
 
 }  // namespace detail
@@ -95,7 +100,29 @@ void* ht_remove(std::string_view key, hash_table& table);
 template <class Fn>
 void ht_for_each_unordered(const hash_table& table, Fn&& fn) {
   if (!table.storage) return;
-  for (const detail::ht_entry& e : table.storage->entries) fn(e.item);
+  for (const detail::ht_entry& e : table.storage->entries)
+    if (e.item != nullptr) fn(e.item);
+}
+
+/// ht_mark - marks the stored item equal to `key`, so that it is among
+/// the marked items until it is unmarked or removed. Returns whether such
+/// an item is held. Marking costs a walk of the marked items at most.
+bool ht_mark(std::string_view key, hash_table& table);
+
+/// ht_unmark - unmarks the stored item equal to `key`, if it is marked.
+void ht_unmark(std::string_view key, hash_table& table);
+
+/// ht_marked_items - a snapshot of the marked items alone, in the order
+/// ht_items gives them; it costs nothing for the items that are unmarked.
+[[nodiscard]] item_list ht_marked_items(const hash_table& table);
+
+/// ht_for_each_marked - calls fn(item) for every marked item, in walk
+/// order, without making a snapshot. `fn` must not change the table.
+template <class Fn>
+void ht_for_each_marked(const hash_table& table, Fn&& fn) {
+  if (!table.storage) return;
+  const detail::ht_storage& s = *table.storage;
+  for (std::uint32_t pos : s.marked) fn(s.entries[pos].item);
 }
 
 }  // namespace zibbet

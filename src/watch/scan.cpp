@@ -12,11 +12,16 @@ namespace zibbet {
 
 namespace {
 
+// The buddies a pass must visit are those with logins. The scan alone
+// makes presences, so it keeps exactly those buddies marked in the buddy
+// table: marked when a first login is seen, unmarked once the last one is
+// gone. A pass then costs nothing for the buddies who are not logged in.
+
 // mark_all_gone - phase 1: every presence of every buddy is PRESENCE_GONE
 // until a record of this pass is seen for it. Order does not matter here,
 // so no snapshot is taken.
 void mark_all_gone(const buddy_table& buddies) {
-  ht_for_each_unordered(buddies.table, [](void* item) {
+  ht_for_each_marked(buddies.table, [](void* item) {
     const buddy& b = *static_cast<const buddy*>(item);
     if (!b.presences) return;
     ht_for_each_unordered(b.presences->table,
@@ -38,20 +43,25 @@ void match_record(const utmpx& record, void* ctx) {
       return;
     }
   }
-  presences_of(*b).insert(presence_new(record));
+  presence_table& presences = presences_of(*b);
+  if (presences.insert(presence_new(record)) != nullptr && presences.item_count() == 1)
+    (void)ht_mark(b->name, buddies.table);
 }
 
 // notify_and_forget - phase 3: every presence in snapshot order is
-// notified, and a gone one is removed after its notification.
+// notified, and a gone one is removed after its notification. The marked
+// buddies come in the buddy table's snapshot order.
 void notify_and_forget(buddy_table& buddies, std::int16_t greet_mode) {
-  for (buddy* b : buddies.items()) {
-    if (!b->presences) continue;  // never logged in
+  for (void* item : ht_marked_items(buddies.table)) {
+    buddy* b = static_cast<buddy*>(item);
+    if (!b->presences) continue;
     presence_table& presences = *b->presences;
     for (presence* p : presences.items()) {
       notify_buddy(*b, *p, greet_mode);
       // The key is read before the presence (and its record) is destroyed.
       if (p->state == PRESENCE_GONE) presences.erase(utmpx_line(*p->entry));
     }
+    if (presences.item_count() == 0) ht_unmark(b->name, buddies.table);
   }
 }
 

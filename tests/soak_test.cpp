@@ -8,6 +8,7 @@
 #include <malloc.h>
 #include <unistd.h>
 
+#include <cstddef>
 #include <cstdio>
 #include <fstream>
 #include <sstream>
@@ -29,7 +30,9 @@
 #endif
 #endif
 #ifdef ZIBBET_ASAN
-#include <sanitizer/allocator_interface.h>
+// The sanitizer runtime's own count of bytes in use (its header does not
+// come with every compiler).
+extern "C" std::size_t __sanitizer_get_current_allocated_bytes();
 #endif
 
 namespace zibbet {

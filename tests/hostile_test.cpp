@@ -231,6 +231,30 @@ TEST_F(Hostile, BuddyFilesThatAreNotFiles) {
   EXPECT_EQ(r.out, "alice\n");
 }
 
+// A buddy file the user may not read falls back like a missing one (run
+// under a uid without a password entry, so the own name is "dumbass").
+TEST_F(Hostile, UnreadableBuddyFileFallsBack) {
+  if (getuid() != 0 || access("/usr/bin/setpriv", X_OK) != 0)
+    GTEST_SKIP() << "needs root and setpriv to drop to another uid";
+  ASSERT_EQ(chmod(dir_.path().c_str(), 0755), 0);
+  std::string file = dir_.write_file("buddies", "alice\n");
+  ASSERT_EQ(chmod(file.c_str(), 0), 0);
+  write_records(records_, {user("dumbass", "pts/7"), user("alice", "pts/1")});
+  run_options opts;
+  opts.program = "/usr/bin/setpriv";
+  opts.args = {"--reuid=4242", "--regid=4242", "--clear-groups", zibbet_binary(),
+               "-o", "-f", file, "-s", "%b"};
+  opts.env = env_;
+  opts.timeout = 20s;
+  run_result r = run(opts);
+  expect_clean_end(r);
+  EXPECT_EQ(r.err,
+            "uh, your uid (4242) wasn't found..\nso I'm setting your name to \"dumbass\".\n"
+            "unable to open " + file + "! (Permission denied)\n"
+            "defaulting to just watching yourself...\n");
+  EXPECT_EQ(r.out, "dumbass\n");
+}
+
 // Every quoting error: the splitter's message, the bail line and its blank
 // line, status 1, and not one status line before it.
 TEST_F(Hostile, EveryQuotingErrorEndsTheRunWithItsMessage) {

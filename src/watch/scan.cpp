@@ -56,7 +56,8 @@ void notify_and_forget(buddy_table& buddies, std::int16_t greet_mode) {
     buddy* b = static_cast<buddy*>(item);
     if (!b->presences) continue;
     presence_table& presences = *b->presences;
-    for (presence* p : presences.items()) {
+    for (void* login : ht_items(presences.table)) {
+      presence* p = static_cast<presence*>(login);
       notify_buddy(*b, *p, greet_mode);
       // The key is read before the presence (and its record) is destroyed.
       if (p->state == PRESENCE_GONE) presences.erase(utmpx_line(*p->entry));

@@ -1,0 +1,103 @@
+// bench_support.cpp - scratch folders, a discarded stdout and child
+// processes for the benchmarks.
+#include "bench_support.h"
+
+#include <fcntl.h>
+#include <spawn.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+
+extern char** environ;
+
+namespace zibbet::bench {
+
+scratch_dir::scratch_dir() {
+  const char* tmp = std::getenv("TMPDIR");
+  std::string tmpl = std::string(tmp != nullptr && tmp[0] != '\0' ? tmp : "/tmp") +
+                     "/zibbet-bench.XXXXXX";
+  if (mkdtemp(tmpl.data()) == nullptr) {
+    std::perror("mkdtemp");
+    std::exit(1);
+  }
+  path_ = tmpl;
+}
+
+scratch_dir::~scratch_dir() {
+  std::error_code ec;
+  std::filesystem::remove_all(path_, ec);
+}
+
+stdout_discarded::stdout_discarded() {
+  std::fflush(stdout);
+  saved_ = dup(STDOUT_FILENO);
+  int null_fd = open("/dev/null", O_WRONLY | O_CLOEXEC);
+  if (null_fd >= 0) {
+    dup2(null_fd, STDOUT_FILENO);
+    close(null_fd);
+  }
+}
+
+stdout_discarded::~stdout_discarded() {
+  std::fflush(stdout);
+  if (saved_ >= 0) {
+    dup2(saved_, STDOUT_FILENO);
+    close(saved_);
+  }
+}
+
+int run_quietly(const std::vector<std::string>& argv, const std::vector<std::string>& env) {
+  std::vector<char*> args;
+  for (const std::string& a : argv) args.push_back(const_cast<char*>(a.c_str()));
+  args.push_back(nullptr);
+  std::vector<char*> envp;
+  for (const std::string& e : env) envp.push_back(const_cast<char*>(e.c_str()));
+  envp.push_back(nullptr);
+
+  posix_spawn_file_actions_t actions;
+  posix_spawn_file_actions_init(&actions);
+  posix_spawn_file_actions_addopen(&actions, STDIN_FILENO, "/dev/null", O_RDONLY, 0);
+  posix_spawn_file_actions_addopen(&actions, STDOUT_FILENO, "/dev/null", O_WRONLY, 0);
+  posix_spawn_file_actions_addopen(&actions, STDERR_FILENO, "/dev/null", O_WRONLY, 0);
+  pid_t pid = -1;
+  int rc = posix_spawn(&pid, args[0], &actions, nullptr, args.data(), envp.data());
+  posix_spawn_file_actions_destroy(&actions);
+  if (rc != 0) return -1;
+  int status = 0;
+  while (waitpid(pid, &status, 0) < 0) {
+    if (errno != EINTR) return -1;
+  }
+  return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+}
+
+std::vector<std::string> inherited_env(const std::vector<std::string>& extra) {
+  std::vector<std::string> out;
+  for (char** e = environ; *e != nullptr; ++e) {
+    std::string var = *e;
+    std::string name = var.substr(0, var.find('='));
+    bool replaced = false;
+    for (const std::string& x : extra) replaced = replaced || x.substr(0, x.find('=')) == name;
+    if (!replaced) out.push_back(var);
+  }
+  out.insert(out.end(), extra.begin(), extra.end());
+  return out;
+}
+
+std::string fixed_name(const char* prefix, std::size_t i, int digits) {
+  char buf[32];
+  std::snprintf(buf, sizeof buf, "%s%0*zu", prefix, digits, i);
+  return buf;
+}
+
+bool write_file(const std::string& path, const std::string& text) {
+  std::ofstream out(path, std::ios::binary);
+  out << text;
+  return static_cast<bool>(out);
+}
+
+}  // namespace zibbet::bench

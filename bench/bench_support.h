@@ -1,0 +1,61 @@
+// bench_support.h - what the benchmarks share: a scratch folder, fd 1
+// sent to /dev/null for a while, running a program to its end, and the
+// names the fixtures use.
+#pragma once
+
+#include <cstddef>
+#include <string>
+#include <vector>
+
+namespace zibbet::bench {
+
+/// A fresh folder under $TMPDIR (or /tmp), removed with its files when
+/// the object goes.
+class scratch_dir {
+ public:
+  scratch_dir();
+  ~scratch_dir();
+  scratch_dir(const scratch_dir&) = delete;
+  scratch_dir& operator=(const scratch_dir&) = delete;
+
+  /// path - the folder, or a file in it.
+  [[nodiscard]] const std::string& path() const { return path_; }
+  [[nodiscard]] std::string operator/(const std::string& name) const {
+    return path_ + "/" + name;
+  }
+
+ private:
+  std::string path_;
+};
+
+/// Standard output (fd 1) goes to /dev/null while this lives; stdout's
+/// buffer is flushed on the way in and out, so the report stays whole.
+class stdout_discarded {
+ public:
+  stdout_discarded();
+  ~stdout_discarded();
+  stdout_discarded(const stdout_discarded&) = delete;
+  stdout_discarded& operator=(const stdout_discarded&) = delete;
+
+ private:
+  int saved_ = -1;
+};
+
+/// run_quietly - runs argv[0] (a path) with `env` as its whole environment,
+/// stdin, stdout and stderr on /dev/null, and waits for it. Returns its
+/// exit status, or -1 when it could not be run or was killed.
+int run_quietly(const std::vector<std::string>& argv, const std::vector<std::string>& env);
+
+/// inherited_env - this process's environment plus `extra` ("KEY=VALUE",
+/// replacing a variable of the same name).
+[[nodiscard]] std::vector<std::string> inherited_env(const std::vector<std::string>& extra);
+
+/// fixed_name - `prefix` followed by `i` in `digits` decimal digits: the
+/// fixtures keep names and lines within 8 bytes, so that no two of them
+/// agree in their first 8 bytes.
+[[nodiscard]] std::string fixed_name(const char* prefix, std::size_t i, int digits);
+
+/// write_file - writes `text` to `path`; false on failure.
+bool write_file(const std::string& path, const std::string& text);
+
+}  // namespace zibbet::bench

@@ -45,7 +45,7 @@ std::uint64_t index_hash(std::string_view key, std::int32_t bucket, std::size_t 
 }
 
 bool uses_index(const hash_table& t) {
-  return t.scheme->index_prefix != 0 && !t.storage->index.empty();
+  return t.scheme->index_prefix != 0 && !t.storage.index.empty();
 }
 
 std::int32_t bucket_of_key(std::string_view key, const hash_table& t) {
@@ -64,7 +64,7 @@ bool same_item(std::string_view key, std::int32_t bucket, const ht_entry& e,
 // then the index slot that holds it, or the slot a new item would take.
 std::size_t probe_index(std::string_view key, std::int32_t bucket, const hash_table& t,
                         std::size_t& slot) {
-  const ht_storage& s = *t.storage;
+  const ht_storage& s = t.storage;
   std::size_t mask = s.index.size() - 1;
   std::size_t i = index_hash(key, bucket, t.scheme->index_prefix) & mask;
   std::size_t first_removed = not_found;
@@ -88,7 +88,7 @@ std::size_t probe_index(std::string_view key, std::int32_t bucket, const hash_ta
 // scan_entries - the position of the key's item by a walk of the entries,
 // or not_found.
 std::size_t scan_entries(std::string_view key, std::int32_t bucket, const hash_table& t) {
-  const std::vector<ht_entry>& entries = t.storage->entries;
+  const std::vector<ht_entry>& entries = t.storage.entries;
   for (std::size_t i = 0; i < entries.size(); ++i)
     if (same_item(key, bucket, entries[i], t)) return i;
   return not_found;
@@ -102,7 +102,7 @@ std::size_t find_pos(std::string_view key, std::int32_t bucket, const hash_table
 }
 
 void rebuild_index(hash_table& t) {
-  ht_storage& s = *t.storage;
+  ht_storage& s = t.storage;
   std::size_t live = static_cast<std::size_t>(t.item_count);
   std::size_t size = 16;
   while (size < live * 2) size *= 2;
@@ -137,7 +137,7 @@ std::vector<std::uint32_t>::iterator marked_place(ht_storage& s, std::uint32_t p
 // compact - closes the holes left by removals; items keep their order, and
 // the index and the marks follow them to their new positions.
 void compact(hash_table& t) {
-  ht_storage& s = *t.storage;
+  ht_storage& s = t.storage;
   std::vector<std::uint32_t> moved_to(s.entries.size(), empty_slot);
   std::size_t next = 0;
   for (std::size_t pos = 0; pos < s.entries.size(); ++pos) {
@@ -167,16 +167,15 @@ std::int32_t ht_bucket(std::int32_t hash, std::int32_t bucket_count) {
 }
 
 void* ht_find(std::string_view key, const hash_table& t) {
-  if (!t.storage || t.bucket_count <= 0) return nullptr;
+  if (t.item_count == 0 || t.bucket_count <= 0) return nullptr;
   std::size_t slot = 0;
   std::size_t pos = find_pos(key, bucket_of_key(key, t), t, slot);
-  return pos != not_found ? t.storage->entries[pos].item : nullptr;
+  return pos != not_found ? t.storage.entries[pos].item : nullptr;
 }
 
 bool ht_insert(void* item, hash_table& t) {
   if (t.bucket_count <= 0) return false;
-  if (!t.storage) t.storage = std::make_unique<ht_storage>();
-  ht_storage& s = *t.storage;
+  ht_storage& s = t.storage;
   std::string_view key = t.scheme->key_of(item);
   std::int32_t bucket = bucket_of_key(key, t);
   std::size_t slot = 0;
@@ -197,8 +196,8 @@ bool ht_insert(void* item, hash_table& t) {
 }
 
 void* ht_remove(std::string_view key, hash_table& t) {
-  if (!t.storage || t.bucket_count <= 0) return nullptr;
-  ht_storage& s = *t.storage;
+  if (t.item_count == 0 || t.bucket_count <= 0) return nullptr;
+  ht_storage& s = t.storage;
   std::size_t slot = 0;
   std::size_t pos = find_pos(key, bucket_of_key(key, t), t, slot);
   if (pos == not_found) return nullptr;
@@ -211,7 +210,7 @@ void* ht_remove(std::string_view key, hash_table& t) {
   ++s.holes;
   --t.item_count;
   if (t.item_count == 0) {
-    t.storage.reset();  // an empty table holds nothing
+    t.storage = ht_storage{};  // an empty table holds nothing
     return item;
   }
   // Trailing holes are never named by the index or the marks: drop them.
@@ -225,8 +224,8 @@ void* ht_remove(std::string_view key, hash_table& t) {
 
 item_list ht_items(const hash_table& t) {
   item_list out;
-  if (!t.storage || t.bucket_count <= 0) return out;
-  const std::vector<ht_entry>& entries = t.storage->entries;
+  if (t.item_count == 0 || t.bucket_count <= 0) return out;
+  const std::vector<ht_entry>& entries = t.storage.entries;
   out.resize(static_cast<std::size_t>(t.item_count));
   if (entries.size() == 1) {
     out[0] = entries[0].item;
@@ -252,8 +251,8 @@ item_list ht_items(const hash_table& t) {
 }
 
 bool ht_mark(std::string_view key, hash_table& t) {
-  if (!t.storage || t.bucket_count <= 0) return false;
-  ht_storage& s = *t.storage;
+  if (t.item_count == 0 || t.bucket_count <= 0) return false;
+  ht_storage& s = t.storage;
   std::size_t slot = 0;
   std::size_t pos = find_pos(key, bucket_of_key(key, t), t, slot);
   if (pos == not_found) return false;
@@ -266,8 +265,8 @@ bool ht_mark(std::string_view key, hash_table& t) {
 }
 
 void ht_unmark(std::string_view key, hash_table& t) {
-  if (!t.storage || t.bucket_count <= 0) return;
-  ht_storage& s = *t.storage;
+  if (t.item_count == 0 || t.bucket_count <= 0) return;
+  ht_storage& s = t.storage;
   std::size_t slot = 0;
   std::size_t pos = find_pos(key, bucket_of_key(key, t), t, slot);
   if (pos == not_found || s.entries[pos].marked == 0) return;
@@ -277,9 +276,9 @@ void ht_unmark(std::string_view key, hash_table& t) {
 
 item_list ht_marked_items(const hash_table& t) {
   item_list out;
-  if (!t.storage) return out;
-  out.reserve(t.storage->marked.size());
-  for (std::uint32_t pos : t.storage->marked) out.push_back(t.storage->entries[pos].item);
+  if (t.item_count == 0) return out;
+  out.reserve(t.storage.marked.size());
+  for (std::uint32_t pos : t.storage.marked) out.push_back(t.storage.entries[pos].item);
   return out;
 }
 

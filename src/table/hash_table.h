@@ -63,12 +63,12 @@ struct ht_storage {
 
 /// A keyed set of borrowed items in `bucket_count` buckets. An item lies
 /// in the bucket its key's hash selects; within a bucket no two items
-/// compare equal. Bucket storage is made on the first insert.
+/// compare equal. An empty table holds no heap storage.
 struct hash_table {
   const ht_scheme* scheme = nullptr;
   std::int32_t bucket_count = 0;
   std::int32_t item_count = 0;
-  std::unique_ptr<detail::ht_storage> storage;
+  detail::ht_storage storage;
 };
 
 /// ht_create - a new empty table of `bucket_count` buckets under `scheme`,
@@ -99,8 +99,7 @@ void* ht_remove(std::string_view key, hash_table& table);
 /// order, without making a snapshot. `fn` must not change the table.
 template <class Fn>
 void ht_for_each_unordered(const hash_table& table, Fn&& fn) {
-  if (!table.storage) return;
-  for (const detail::ht_entry& e : table.storage->entries)
+  for (const detail::ht_entry& e : table.storage.entries)
     if (e.item != nullptr) fn(e.item);
 }
 
@@ -120,8 +119,7 @@ void ht_unmark(std::string_view key, hash_table& table);
 /// order, without making a snapshot. `fn` must not change the table.
 template <class Fn>
 void ht_for_each_marked(const hash_table& table, Fn&& fn) {
-  if (!table.storage) return;
-  const detail::ht_storage& s = *table.storage;
+  const detail::ht_storage& s = table.storage;
   for (std::uint32_t pos : s.marked) fn(s.entries[pos].item);
 }
 

@@ -384,6 +384,23 @@ TEST_F(Notify, WriteUtilityThatExitsAtOnceIsSurvived) {
   EXPECT_TRUE(children().empty());                 // the write child was waited for
 }
 
+TEST_F(Notify, AWriteUtilityThatNeverEndsIsStoppedAfterTheLimit) {
+  // Stuck as on a buddy's stopped terminal: it neither reads nor ends. A
+  // greeting larger than a pipe holds would block a plain write for good.
+  install_write("#!/bin/sh\nexec sleep 1000\n");
+  set_greeting_limit(std::chrono::milliseconds(300));
+  for (std::size_t size : {std::size_t{16}, std::size_t{1} << 20}) {
+    SCOPED_TRACE(size);
+    int r = -1;
+    captured got = capture([&] { r = write_to_buddy("alice", term_.line(), std::string(size, 'x')); });
+    EXPECT_EQ(r, 0);
+    EXPECT_EQ(got.err, "zibbet: warning, write to alice on " + term_.line() +
+                           " took too long; stopped it\n");
+    EXPECT_TRUE(children().empty());  // stopped and reaped
+  }
+  set_greeting_limit(std::chrono::seconds(10));
+}
+
 TEST_F(Notify, MissingWriteUtilityIsReported) {
   std::string empty = dir_ / "empty";
   ASSERT_EQ(mkdir(empty.c_str(), 0755), 0);

@@ -3,11 +3,14 @@
 #include "watch/notify.h"
 
 #include <fcntl.h>
+#include <poll.h>
 #include <signal.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
+#include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -88,19 +91,51 @@ class sigpipe_ignored {
   bool saved_ = false;
 };
 
-// write_all - writes all of `data` to fd, across interruptions and short
-// writes. Returns false when the reader is gone or another error stops it.
-bool write_all(int fd, const char* data, std::size_t size) {
+using steady = std::chrono::steady_clock;
+
+// How long a greeting may take: a write utility stuck on a buddy's stopped
+// terminal (or one that never reads) must not stall the watcher for good.
+std::chrono::milliseconds greeting_limit{10000};
+
+// ms_until - milliseconds left until `deadline`, at least 0.
+int ms_until(steady::time_point deadline) {
+  auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - steady::now());
+  return left.count() > 0 ? static_cast<int>(left.count()) : 0;
+}
+
+// write_all - writes all of `data` to the non-blocking fd, across
+// interruptions and short writes, until `deadline`. Returns false when the
+// reader is gone, another error stops it, or time runs out.
+bool write_all(int fd, const char* data, std::size_t size, steady::time_point deadline) {
   while (size > 0) {
     ssize_t n = write(fd, data, size);
     if (n < 0) {
       if (errno == EINTR) continue;
-      return false;
+      if (errno != EAGAIN) return false;
+      pollfd out{fd, POLLOUT, 0};
+      int left = ms_until(deadline);
+      if (left == 0) return false;
+      (void)poll(&out, 1, left);
+      continue;
     }
     data += n;
     size -= static_cast<std::size_t>(n);
   }
   return true;
+}
+
+// wait_until - reaps `pid`, waiting until `deadline` at most. Returns
+// false, with the child still running, when time runs out.
+bool wait_until(pid_t pid, steady::time_point deadline) {
+  int nap_ms = 1;
+  for (;;) {
+    pid_t done = waitpid(pid, nullptr, WNOHANG);
+    if (done == pid || (done < 0 && errno != EINTR)) return true;
+    int left = ms_until(deadline);
+    if (left == 0) return false;
+    (void)poll(nullptr, 0, std::min(nap_ms, left));
+    nap_ms = std::min(nap_ms * 2, 50);
+  }
 }
 
 // refuse - the warning of a greeting that is not sent; returns -1.
@@ -155,14 +190,22 @@ void send_greeting(std::string_view user, std::string_view line, const std::stri
     _exit(127);
   }
   close(fds[0]);
+  const steady::time_point deadline = steady::now() + greeting_limit;
   {
     sigpipe_ignored guard;
+    (void)fcntl(fds[1], F_SETFL, O_NONBLOCK);
     // A reader that went away (EPIPE) only means the greeting is lost.
-    if (write_all(fds[1], greeting.data(), greeting.size()) && global_settings.no_newline == 0)
-      (void)write_all(fds[1], "\n", 1);
+    if (write_all(fds[1], greeting.data(), greeting.size(), deadline) &&
+        global_settings.no_newline == 0)
+      (void)write_all(fds[1], "\n", 1, deadline);
     close(fds[1]);
   }
-  while (waitpid(pid, nullptr, 0) < 0 && errno == EINTR) {
+  if (!wait_until(pid, deadline)) {
+    kill(pid, SIGKILL);
+    while (waitpid(pid, nullptr, 0) < 0 && errno == EINTR) {
+    }
+    std::fprintf(stderr, "%s: warning, write to %s on %s took too long; stopped it\n", prog,
+                 shown(user).c_str(), shown(line).c_str());
   }
 }
 
@@ -215,6 +258,8 @@ pid_t fork_and_exec(const std::string& command) {
   // _exit, not exit: the watcher's buffered output belongs to the watcher.
   _exit(status & 0xff);
 }
+
+void set_greeting_limit(std::chrono::milliseconds limit) { greeting_limit = limit; }
 
 void reap_children() {
   while (pending_commands > 0) {

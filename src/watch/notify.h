@@ -4,6 +4,7 @@
 
 #include <sys/types.h>
 
+#include <chrono>
 #include <cstdint>
 #include <string>
 #include <string_view>
@@ -22,6 +23,10 @@ void notify_buddy(const buddy& b, const presence& p, std::int16_t greet_mode);
 /// write utility for `user` on `line` if that line is a terminal. Returns
 /// 0 when the terminal was accepted, -1 when it was refused.
 int write_to_buddy(std::string_view user, std::string_view line, const std::string& greeting);
+
+/// set_greeting_limit - how long a greeting may take before its write
+/// utility is stopped (10 seconds unless changed; tests shorten it).
+void set_greeting_limit(std::chrono::milliseconds limit);
 
 /// fork_and_exec - runs `command` through the shell in a child that is not
 /// waited for. Returns the child's pid, or -1 when no child could be made.

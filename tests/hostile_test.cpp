@@ -22,6 +22,7 @@
 
 #include "support/harness.h"
 #include "support/records.h"
+#include "support/terminal.h"
 
 namespace zibbet::test {
 namespace {
@@ -66,26 +67,6 @@ bool exists(const std::string& path) {
   return lstat(path.c_str(), &st) == 0;
 }
 
-// A pseudo-terminal a buddy can be logged in on.
-class terminal {
- public:
-  terminal() {
-    master_ = posix_openpt(O_RDWR | O_NOCTTY | O_CLOEXEC);
-    EXPECT_GE(master_, 0);
-    EXPECT_EQ(grantpt(master_), 0);
-    EXPECT_EQ(unlockpt(master_), 0);
-    line_ = std::string(ptsname(master_)).substr(std::strlen("/dev/"));
-  }
-  ~terminal() { close(master_); }
-  terminal(const terminal&) = delete;
-  terminal& operator=(const terminal&) = delete;
-  [[nodiscard]] const std::string& line() const { return line_; }
-
- private:
-  int master_ = -1;
-  std::string line_;
-};
-
 // A path outside the test's folder (a file or FIFO that a short line name
 // can reach), removed when the test ends.
 class scratch_node {
@@ -108,15 +89,11 @@ class Hostile : public ::testing::Test {
     system_path_ = path != nullptr ? path : "/usr/bin:/bin";
     env_ = {"ZIBBET_UTMP=" + records_, "FAKE_WRITE_LOG=" + write_log_,
             "PATH=" + bin_ + ":" + system_path_};
-    use_write("{ printf 'argv:'; printf ' [%s]' \"$@\"; printf '\\n'; cat; } >> "
-              "\"${FAKE_WRITE_LOG:?}\"\n");
+    install_fake_write(dir_);
   }
 
   // use_write - the fake write utility runs this shell script body.
-  void use_write(const std::string& body) const {
-    std::string fake = dir_.write_file("bin/write", "#!/bin/sh\n" + body);
-    chmod(fake.c_str(), 0755);
-  }
+  void use_write(const std::string& body) const { install_fake_write(dir_, "#!/bin/sh\n" + body); }
 
   run_result zibbet(std::vector<std::string> args) {
     run_options opts;
@@ -461,8 +438,8 @@ TEST_F(Hostile, RecordsFileReplacedBetweenPasses) {
 // greeting (with a message where there is one), and the command and the
 // other buddy's greeting still happen.
 TEST_F(Hostile, MisbehavingWriteUtilities) {
-  terminal tty_a;
-  terminal tty_b;
+  pseudo_terminal tty_a;
+  pseudo_terminal tty_b;
   // Larger than a pipe holds, within what one argument may be.
   const std::string huge(100 * 1024, 'g');
   std::string file = dir_.write_file("buddies", "alice\nbob\n");
@@ -516,7 +493,7 @@ TEST_F(Hostile, MisbehavingWriteUtilities) {
 // A greeting of a mebibyte reaches a write utility that reads it, whole
 // and followed by the extra newline.
 TEST_F(Hostile, MebibyteGreetingArrivesWhole) {
-  terminal tty;
+  pseudo_terminal tty;
   const std::string huge(1 << 20, 'm');
   std::string file = dir_.write_file("buddies", "alice:-w -s %b -m '" + huge + "'\n");
   write_records(records_, {user("alice", tty.line())});

@@ -18,13 +18,11 @@
 #include "driver/settings.h"
 #include "support/harness.h"
 #include "support/records.h"
+#include "support/terminal.h"
 
 namespace zibbet::test {
 namespace {
 
-const char* fake_write =
-    "#!/bin/sh\n"
-    "{ printf 'argv:'; printf ' [%s]' \"$@\"; printf '\\n'; cat; } >> \"${FAKE_WRITE_LOG:?}\"\n";
 
 // children - the pids of this process's children, running or defunct.
 std::vector<pid_t> children() {
@@ -64,27 +62,6 @@ struct captured {
   std::string err_path;  ///< children that outlive the call write here
 };
 
-// A buddy's terminal: the slave side of a pseudo-terminal that we hold.
-class pty {
- public:
-  pty() {
-    master_ = posix_openpt(O_RDWR | O_NOCTTY | O_CLOEXEC);
-    if (master_ >= 0 && grantpt(master_) == 0 && unlockpt(master_) == 0)
-      if (const char* name = ptsname(master_)) line_ = std::string(name).substr(5);
-  }
-  ~pty() {
-    if (master_ >= 0) close(master_);
-  }
-  pty(const pty&) = delete;
-  pty& operator=(const pty&) = delete;
-  /// The login line: the slave's path without "/dev/".
-  [[nodiscard]] const std::string& line() const { return line_; }
-
- private:
-  int master_ = -1;
-  std::string line_;
-};
-
 // Known global settings, a fake write(1) first on PATH that logs its
 // arguments and input, and a pseudo-terminal as the buddy's line.
 class Notify : public ::testing::Test {
@@ -97,7 +74,7 @@ class Notify : public ::testing::Test {
     global_settings.status_message = "status %b %o";
     global_settings.message = "hi %b";
     ASSERT_EQ(mkdir((dir_ / "bin").c_str(), 0755), 0);
-    install_write(fake_write);
+    install_write(logging_write_script);
     log_ = dir_ / "write.log";
     const char* path = std::getenv("PATH");
     saved_path_ = path != nullptr ? path : "/usr/bin:/bin";
@@ -117,10 +94,7 @@ class Notify : public ::testing::Test {
     });
   }
 
-  void install_write(const char* script) {
-    std::string path = dir_.write_file("bin/write", script);
-    chmod(path.c_str(), 0755);
-  }
+  void install_write(const char* script) { install_fake_write(dir_, script); }
 
   // capture - runs fn with standard output and standard error sent to
   // files of their own, and returns what they got.
@@ -166,7 +140,7 @@ class Notify : public ::testing::Test {
   }
 
   temp_dir dir_;
-  pty term_;
+  pseudo_terminal term_;
   std::string log_;
   std::string saved_path_;
   settings saved_;

@@ -16,6 +16,7 @@
 
 #include "support/harness.h"
 #include "support/records.h"
+#include "support/terminal.h"
 
 namespace zibbet::test {
 namespace {
@@ -66,37 +67,11 @@ std::string padded(std::string line) {
   return line;
 }
 
-// A pseudo-terminal whose line a buddy can be logged in on, so that a
-// greeting finds a real terminal.
-class terminal {
- public:
-  terminal() {
-    master_ = posix_openpt(O_RDWR | O_NOCTTY | O_CLOEXEC);
-    EXPECT_GE(master_, 0);
-    EXPECT_EQ(grantpt(master_), 0);
-    EXPECT_EQ(unlockpt(master_), 0);
-    line_ = std::string(ptsname(master_)).substr(std::strlen("/dev/"));
-  }
-  ~terminal() { close(master_); }
-  terminal(const terminal&) = delete;
-  terminal& operator=(const terminal&) = delete;
-  [[nodiscard]] const std::string& line() const { return line_; }
-
- private:
-  int master_ = -1;
-  std::string line_;
-};
-
 class WatchE2e : public ::testing::Test {
  protected:
   void SetUp() override {
     // A write utility that logs its arguments and its input.
-    mkdir((dir_ / "bin").c_str(), 0755);
-    std::string fake = dir_.write_file("bin/write",
-                                       "#!/bin/sh\n"
-                                       "{ printf 'argv:'; printf ' [%s]' \"$@\"; printf '\\n'; "
-                                       "cat; } >> \"${FAKE_WRITE_LOG:?}\"\n");
-    chmod(fake.c_str(), 0755);
+    install_fake_write(dir_);
     const char* path = std::getenv("PATH");
     env_ = {"ZIBBET_UTMP=" + records_, "FAKE_WRITE_LOG=" + write_log_,
             "PATH=" + dir_.path() + "/bin:" + (path != nullptr ? path : "/usr/bin:/bin")};
@@ -162,7 +137,7 @@ TEST_F(WatchE2e, OneShotOnAnEmptyMissingOrForeignFilePrintsNothing) {
 // -o also counts as -p: its one pass greets when -w is given. The command
 // runs either way.
 TEST_F(WatchE2e, OneShotGreetsWithWriteBuddiesAndAlwaysRunsTheCommand) {
-  terminal tty;
+  pseudo_terminal tty;
   write_records(records_, {user("alice", tty.line())});
   const std::string status = "(T)  alice logged on  " + padded(tty.line()) + " from localhost\n";
   const std::string prompt = "can i write to " + tty.line() + "?";
@@ -270,8 +245,8 @@ TEST_F(WatchE2e, PollingReportsLoginsAndLogoutsAsTheRecordsChange) {
 // With -w and no -p, the logins present at start-up get their status line
 // and their command but no greeting; the ones that come later are greeted.
 TEST_F(WatchE2e, PollingGreetsOnlyLoginsAfterTheFirstPass) {
-  terminal first;
-  terminal later;
+  pseudo_terminal first;
+  pseudo_terminal later;
   write_records(records_, {user("alice", first.line())});
   live_process watcher(polling({"-i", "1", "-F", "-u", "alice,bob", "-w", "-m", "hi %b", "-c",
                                 "echo ran %b >> " + commands_}));

@@ -139,6 +139,13 @@ TEST_P(Table, RemovalDuringASnapshotWalk) {
   EXPECT_EQ(ht_find("user3", table), nullptr);
 }
 
+TEST_P(Table, AKeyEndsAtANulAsStrncmpSeesIt) {
+  std::string ab = "ab";
+  ASSERT_TRUE(ht_insert(&ab, table));
+  EXPECT_EQ(ht_find(std::string_view("ab\0zz", 5), table), &ab);
+  EXPECT_EQ(ht_find(std::string_view("ab\0", 3), table), &ab);
+}
+
 TEST_P(Table, RemoveOfAnAbsentKeyChangesNothing) {
   std::string bob = "bob";
   ASSERT_TRUE(ht_insert(&bob, table));

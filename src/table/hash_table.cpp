@@ -17,9 +17,17 @@ using detail::ht_storage;
 // of the entries is as fast.
 constexpr std::size_t index_threshold = 8;
 
-// Index slots hold positions in `entries`, or one of these.
+// Index slots hold a position in `entries` in their low half, or one of
+// these, and in their high half a tag (the top of the item's index hash),
+// so that a probe past other keys rarely has to look at their entries.
 constexpr std::uint32_t empty_slot = 0xffffffffU;
 constexpr std::uint32_t removed_slot = 0xfffffffeU;
+
+std::uint32_t slot_pos(std::uint64_t slot) { return static_cast<std::uint32_t>(slot); }
+std::uint32_t slot_tag(std::uint64_t slot) { return static_cast<std::uint32_t>(slot >> 32); }
+std::uint64_t make_slot(std::uint32_t tag, std::uint32_t pos) {
+  return (static_cast<std::uint64_t>(tag) << 32) | pos;
+}
 
 // Holes left by removals are compacted away once there are more of them
 // than this and than live items.
@@ -30,6 +38,7 @@ constexpr std::size_t not_found = static_cast<std::size_t>(-1);
 // index_hash - mixes a key's bucket and its first `prefix` bytes.
 std::uint64_t index_hash(std::string_view key, std::int32_t bucket, std::size_t prefix) {
   key = key.substr(0, std::min(prefix, key.size()));
+  key = key.substr(0, key.find('\0'));  // a key ends at a NUL
   std::uint64_t h = 0xcbf29ce484222325ULL ^ static_cast<std::uint32_t>(bucket);
   if (key.size() <= 8) {
     std::uint64_t packed = 0;
@@ -52,12 +61,33 @@ std::int32_t bucket_of_key(std::string_view key, const hash_table& t) {
   return ht_bucket(t.scheme->hash(key), t.bucket_count);
 }
 
+// packs_prefix - whether the scheme's equality is that of packed prefixes.
+bool packs_prefix(const hash_table& t) {
+  return t.scheme->index_prefix != 0 && t.scheme->index_prefix <= 8;
+}
+
+// packed_prefix - the key's first index_prefix (at most 8) bytes up to a
+// NUL, packed and NUL-padded: equal exactly when strncmp over that many
+// bytes says the keys are.
+std::uint64_t packed_prefix(std::string_view key, const hash_table& t) {
+  if (!packs_prefix(t)) return 0;
+  std::size_t n = std::min(key.size(), t.scheme->index_prefix);
+  // A key ends at a NUL, as strncmp sees it.
+  if (const void* nul = std::memchr(key.data(), '\0', n))
+    n = static_cast<std::size_t>(static_cast<const char*>(nul) - key.data());
+  std::uint64_t packed = 0;
+  std::memcpy(&packed, key.data(), n);
+  return packed;
+}
+
 // same_item - whether a held entry is the key's item: it lies in the key's
-// bucket and compares equal (equal keys in other buckets differ).
-bool same_item(std::string_view key, std::int32_t bucket, const ht_entry& e,
-               const hash_table& t) {
-  return e.item != nullptr && e.bucket == bucket &&
-         t.scheme->compare(key, t.scheme->key_of(e.item)) == 0;
+// bucket and compares equal (equal keys in other buckets differ). With a
+// packed prefix the entry alone decides; otherwise the scheme compares.
+bool same_item(std::string_view key, std::uint64_t prefix, std::int32_t bucket,
+               const ht_entry& e, const hash_table& t) {
+  if (e.item == nullptr || e.bucket != bucket) return false;
+  if (packs_prefix(t)) return e.prefix == prefix;
+  return t.scheme->compare(key, t.scheme->key_of(e.item)) == 0;
 }
 
 // probe_index - the position of the key's item, or not_found; `slot` is
@@ -66,10 +96,13 @@ std::size_t probe_index(std::string_view key, std::int32_t bucket, const hash_ta
                         std::size_t& slot) {
   const ht_storage& s = t.storage;
   std::size_t mask = s.index.size() - 1;
-  std::size_t i = index_hash(key, bucket, t.scheme->index_prefix) & mask;
+  std::uint64_t h = index_hash(key, bucket, t.scheme->index_prefix);
+  const std::uint32_t tag = slot_tag(h);
+  std::size_t i = h & mask;
+  const std::uint64_t prefix = packed_prefix(key, t);
   std::size_t first_removed = not_found;
   for (;; i = (i + 1) & mask) {
-    std::uint32_t pos = s.index[i];
+    std::uint32_t pos = slot_pos(s.index[i]);
     if (pos == empty_slot) {
       slot = first_removed != not_found ? first_removed : i;
       return not_found;
@@ -78,7 +111,7 @@ std::size_t probe_index(std::string_view key, std::int32_t bucket, const hash_ta
       if (first_removed == not_found) first_removed = i;
       continue;
     }
-    if (same_item(key, bucket, s.entries[pos], t)) {
+    if (slot_tag(s.index[i]) == tag && same_item(key, prefix, bucket, s.entries[pos], t)) {
       slot = i;
       return pos;
     }
@@ -89,8 +122,9 @@ std::size_t probe_index(std::string_view key, std::int32_t bucket, const hash_ta
 // or not_found.
 std::size_t scan_entries(std::string_view key, std::int32_t bucket, const hash_table& t) {
   const std::vector<ht_entry>& entries = t.storage.entries;
+  const std::uint64_t prefix = packed_prefix(key, t);
   for (std::size_t i = 0; i < entries.size(); ++i)
-    if (same_item(key, bucket, entries[i], t)) return i;
+    if (same_item(key, prefix, bucket, entries[i], t)) return i;
   return not_found;
 }
 
@@ -106,15 +140,16 @@ void rebuild_index(hash_table& t) {
   std::size_t live = static_cast<std::size_t>(t.item_count);
   std::size_t size = 16;
   while (size < live * 2) size *= 2;
-  s.index.assign(size, empty_slot);
+  s.index.assign(size, make_slot(0, empty_slot));
   s.index_used = 0;
   std::size_t mask = size - 1;
   for (std::size_t pos = 0; pos < s.entries.size(); ++pos) {
     const ht_entry& e = s.entries[pos];
     if (e.item == nullptr) continue;
-    std::size_t i = index_hash(t.scheme->key_of(e.item), e.bucket, t.scheme->index_prefix) & mask;
-    while (s.index[i] != empty_slot) i = (i + 1) & mask;
-    s.index[i] = static_cast<std::uint32_t>(pos);
+    std::uint64_t h = index_hash(t.scheme->key_of(e.item), e.bucket, t.scheme->index_prefix);
+    std::size_t i = h & mask;
+    while (slot_pos(s.index[i]) != empty_slot) i = (i + 1) & mask;
+    s.index[i] = make_slot(slot_tag(h), static_cast<std::uint32_t>(pos));
     ++s.index_used;
   }
 }
@@ -182,11 +217,11 @@ bool ht_insert(void* item, hash_table& t) {
   if (find_pos(key, bucket, t, slot) != not_found) return false;
 
   auto pos = static_cast<std::uint32_t>(s.entries.size());
-  s.entries.push_back({item, bucket, 0});
+  s.entries.push_back({item, bucket, 0, packed_prefix(key, t)});
   ++t.item_count;
   if (uses_index(t)) {
-    if (s.index[slot] == empty_slot) ++s.index_used;
-    s.index[slot] = pos;
+    if (slot_pos(s.index[slot]) == empty_slot) ++s.index_used;
+    s.index[slot] = make_slot(slot_tag(index_hash(key, bucket, t.scheme->index_prefix)), pos);
     if (s.index_used * 4 > s.index.size() * 3) rebuild_index(t);
   } else if (t.scheme->index_prefix != 0 &&
              static_cast<std::size_t>(t.item_count) > index_threshold) {
@@ -204,9 +239,9 @@ void* ht_remove(std::string_view key, hash_table& t) {
 
   ht_entry& e = s.entries[pos];
   void* item = e.item;
-  if (slot != not_found) s.index[slot] = removed_slot;
+  if (slot != not_found) s.index[slot] = make_slot(0, removed_slot);
   if (e.marked != 0) s.marked.erase(marked_place(s, static_cast<std::uint32_t>(pos)));
-  e = {nullptr, 0, 0};
+  e = {nullptr, 0, 0, 0};
   ++s.holes;
   --t.item_count;
   if (t.item_count == 0) {

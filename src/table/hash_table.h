@@ -40,20 +40,23 @@ using item_list = std::vector<void*>;
 namespace detail {
 
 /// One held item, the bucket its hash selected, and whether it is marked.
-/// A removed item leaves a hole (a null item) until the entries are
-/// compacted, so that positions stay put in between.
+/// For schemes with an index prefix of up to 8 bytes, `prefix` holds the
+/// key's first bytes packed (NUL-padded), which decides equality without
+/// touching the item. A removed item leaves a hole (a null item) until the
+/// entries are compacted, so that positions stay put in between.
 struct ht_entry {
   void* item;
   std::int32_t bucket;
   std::uint32_t marked;
+  std::uint64_t prefix;
 };
 
 /// Items in insertion order (the snapshot sorts them by bucket), plus an
-/// optional open-addressing index of positions in `entries` for schemes
+/// optional open-addressing index of tagged positions in `entries` for schemes
 /// with an index prefix, and the marked items' positions in walk order.
 struct ht_storage {
   std::vector<ht_entry> entries;
-  std::vector<std::uint32_t> index;
+  std::vector<std::uint64_t> index;
   std::size_t index_used = 0;  // live positions plus removal markers
   std::size_t holes = 0;       // removed entries not yet compacted away
   std::vector<std::uint32_t> marked;

@@ -6,6 +6,7 @@
 #include <string>
 
 #include "buddy/buddy.h"
+#include "support/globals.h"
 
 namespace zibbet {
 namespace {
@@ -15,17 +16,13 @@ namespace {
 class BuddyLine : public testing::Test {
  protected:
   void SetUp() override {
-    saved_ = std::move(global_settings);
-    global_settings = settings{};
-    global_settings.prog_name = "zibbet";
     global_settings.write_buddies = 1;
     global_settings.exec_command = "echo global";
     global_settings.message = "global greeting";
   }
-  void TearDown() override { global_settings = std::move(saved_); }
 
  private:
-  settings saved_;
+  test::scoped_global_settings globals_;
 };
 
 // What a line should make: the name and, when it has option text, the

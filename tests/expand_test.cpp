@@ -10,6 +10,7 @@
 #include "driver/settings.h"
 #include "support/harness.h"
 #include "support/records.h"
+#include "support/globals.h"
 
 namespace zibbet::test {
 namespace {
@@ -43,17 +44,10 @@ std::time_t local_time(int h, int m, int s) {
 class Expand : public ::testing::Test {
  protected:
   void SetUp() override {
-    saved_ = global_settings;
-    global_settings.own_name = "bob";
-    global_settings.no_newline = 0;
-    global_settings.write_buddies = 0;
     fixed_time = local_time(9, 5, 7);
     set_expand_clock(fixed_clock);
   }
-  void TearDown() override {
-    set_expand_clock(nullptr);
-    global_settings = saved_;
-  }
+  void TearDown() override { set_expand_clock(nullptr); }
 
   // expand - the expansion of `tmpl` for one login.
   static std::string expand(const utmpx& rec, presence_state state, const char* tmpl,
@@ -66,7 +60,7 @@ class Expand : public ::testing::Test {
     return r.value_or("<none>");
   }
 
-  settings saved_;
+  scoped_global_settings globals_{"bob"};
 };
 
 TEST_F(Expand, EscapesAndWorkedExamples) {

@@ -19,6 +19,7 @@
 #include "support/harness.h"
 #include "support/records.h"
 #include "support/terminal.h"
+#include "support/globals.h"
 
 namespace zibbet::test {
 namespace {
@@ -67,10 +68,6 @@ struct captured {
 class Notify : public ::testing::Test {
  protected:
   void SetUp() override {
-    saved_ = global_settings;
-    global_settings = settings{};
-    global_settings.prog_name = "zibbet";
-    global_settings.own_name = "bob";
     global_settings.status_message = "status %b %o";
     global_settings.message = "hi %b";
     ASSERT_EQ(mkdir((dir_ / "bin").c_str(), 0755), 0);
@@ -86,7 +83,6 @@ class Notify : public ::testing::Test {
   void TearDown() override {
     setenv("PATH", saved_path_.c_str(), 1);
     unsetenv("FAKE_WRITE_LOG");
-    global_settings = saved_;
     // Leave no command child behind for the next test.
     wait_until([] {
       reap_children();
@@ -139,11 +135,11 @@ class Notify : public ::testing::Test {
     return "argv: [" + user + "] [" + term_.line() + "]\n";
   }
 
+  scoped_global_settings globals_{"bob"};
   temp_dir dir_;
   pseudo_terminal term_;
   std::string log_;
   std::string saved_path_;
-  settings saved_;
   int captures_ = 0;
 };
 

@@ -21,6 +21,7 @@
 #include "support/records.h"
 #include "watch/login_records.h"
 #include "watch/scan.h"
+#include "support/globals.h"
 
 namespace {
 std::atomic<bool> counting{false};
@@ -88,18 +89,7 @@ struct quiet_pass {
 
 class QuietPass : public ::testing::Test {
  protected:
-  void SetUp() override {
-    saved_ = global_settings;
-    global_settings = settings{};
-    global_settings.prog_name = "zibbet";
-    global_settings.own_name = "me";
-    global_settings.message = default_message;
-    global_settings.status_message = default_status_message;
-  }
-  void TearDown() override {
-    set_login_records_file(nullptr);
-    global_settings = saved_;
-  }
+  void TearDown() override { set_login_records_file(nullptr); }
 
   // steady - `logged_in` buddies with `lines` logins each, `idle` buddies
   // who never log in, `strangers` records of users nobody watches. After
@@ -152,7 +142,7 @@ class QuietPass : public ::testing::Test {
     return out;
   }
 
-  settings saved_;
+  scoped_global_settings globals_{"me"};
 };
 
 TEST_F(QuietPass, PrintsSendsRunsAndKeepsNothingAndAllocatesPerLoggedInBuddyOnly) {

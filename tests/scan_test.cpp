@@ -16,6 +16,7 @@
 #include "support/records.h"
 #include "watch/login_records.h"
 #include "watch/presence.h"
+#include "support/globals.h"
 
 namespace zibbet::test {
 namespace {
@@ -75,19 +76,11 @@ class stdout_capture {
 class Scan : public ::testing::Test {
  protected:
   void SetUp() override {
-    saved_ = global_settings;
-    global_settings = settings{};
-    global_settings.prog_name = "zibbet";
-    global_settings.own_name = "me";
-    global_settings.message = default_message;
     global_settings.status_message = "%b %o %l from %h";
     set_login_records_file(records_.c_str());
     for (const char* name : {"alice", "bob"}) buddies_.insert(buddy_new(name));
   }
-  void TearDown() override {
-    set_login_records_file(nullptr);
-    global_settings = saved_;
-  }
+  void TearDown() override { set_login_records_file(nullptr); }
 
   // pass - writes the records, runs one pass and returns what it printed.
   std::string pass(const std::vector<login>& logins, std::int16_t greet_mode = 0) {
@@ -97,10 +90,10 @@ class Scan : public ::testing::Test {
     return out.text();
   }
 
+  scoped_global_settings globals_{"me"};
   temp_dir dir_;
   std::string records_ = dir_ / "utmp";
   buddy_table buddies_;
-  settings saved_;
 };
 
 // Each case is a run of passes; after each, the presences the buddies

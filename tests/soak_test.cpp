@@ -21,6 +21,7 @@
 #include "watch/login_records.h"
 #include "watch/notify.h"
 #include "watch/scan.h"
+#include "support/globals.h"
 
 #if defined(__SANITIZE_ADDRESS__)
 #define ZIBBET_ASAN 1
@@ -143,9 +144,7 @@ struct sample {
 };
 
 TEST(Soak, TenThousandPassesLeakNothing) {
-  const settings saved = global_settings;
-  global_settings = settings{};
-  global_settings.prog_name = "zibbet";
+  test::scoped_global_settings globals;
   global_settings.status_message = "%b %o %l from %h";
   global_settings.message = "hi %b";
   global_settings.own_name = "me";
@@ -197,7 +196,6 @@ TEST(Soak, TenThousandPassesLeakNothing) {
     last = settle_and_sample();
   }
   set_login_records_file(nullptr);
-  global_settings = saved;
 
   EXPECT_GE(pass, 10000);
   for (const sample* s : {&same_phase, &last}) {

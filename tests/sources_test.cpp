@@ -15,6 +15,7 @@
 
 #include "buddy/sources.h"
 #include "support/harness.h"
+#include "support/globals.h"
 
 namespace zibbet {
 namespace {
@@ -32,13 +33,6 @@ names held(const buddy_table& table) {
 // A fixture with a known program name and own name, and a fresh table.
 class Sources : public testing::Test {
  protected:
-  void SetUp() override {
-    saved_ = std::move(global_settings);
-    global_settings = settings{};
-    global_settings.prog_name = "zibbet";
-    global_settings.own_name = "carol";
-  }
-  void TearDown() override { global_settings = std::move(saved_); }
 
   // lines - load_buddy_lines over a stream holding `content`; returns what
   // was written on stderr.
@@ -55,10 +49,8 @@ class Sources : public testing::Test {
     return err;
   }
 
+  test::scoped_global_settings globals_{"carol"};
   buddy_table table;
-
- private:
-  settings saved_;
 };
 
 TEST_F(Sources, UserListSplitsOnFiveDelimiters) {

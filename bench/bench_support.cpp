@@ -1,4 +1,4 @@
-// bench_support.cpp - scratch folders, a discarded stdout and child
+// bench_support.cpp - a discarded stdout and child
 // processes for the benchmarks.
 #include "bench_support.h"
 
@@ -10,28 +10,11 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
-#include <filesystem>
 #include <fstream>
 
 extern char** environ;
 
 namespace zibbet::bench {
-
-scratch_dir::scratch_dir() {
-  const char* tmp = std::getenv("TMPDIR");
-  std::string tmpl = std::string(tmp != nullptr && tmp[0] != '\0' ? tmp : "/tmp") +
-                     "/zibbet-bench.XXXXXX";
-  if (mkdtemp(tmpl.data()) == nullptr) {
-    std::perror("mkdtemp");
-    std::exit(1);
-  }
-  path_ = tmpl;
-}
-
-scratch_dir::~scratch_dir() {
-  std::error_code ec;
-  std::filesystem::remove_all(path_, ec);
-}
 
 stdout_discarded::stdout_discarded() {
   std::fflush(stdout);

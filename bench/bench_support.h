@@ -7,26 +7,12 @@
 #include <string>
 #include <vector>
 
+#include "support/harness.h"
+
 namespace zibbet::bench {
 
-/// A fresh folder under $TMPDIR (or /tmp), removed with its files when
-/// the object goes.
-class scratch_dir {
- public:
-  scratch_dir();
-  ~scratch_dir();
-  scratch_dir(const scratch_dir&) = delete;
-  scratch_dir& operator=(const scratch_dir&) = delete;
-
-  /// path - the folder, or a file in it.
-  [[nodiscard]] const std::string& path() const { return path_; }
-  [[nodiscard]] std::string operator/(const std::string& name) const {
-    return path_ + "/" + name;
-  }
-
- private:
-  std::string path_;
-};
+/// A fresh folder under /tmp, removed with its files when the object goes.
+using scratch_dir = test::temp_dir;
 
 /// Standard output (fd 1) goes to /dev/null while this lives; stdout's
 /// buffer is flushed on the way in and out, so the report stays whole.

@@ -70,20 +70,6 @@ names watched(const std::string& out) {
   return found;
 }
 
-// scan_ready - whether a pass reports logins yet (the login scan may not
-// be built in this tree); tests that read status lines skip without it.
-bool scan_ready() {
-  static const bool ready = [] {
-    temp_dir dir;
-    run_result r = run_zibbet({"-o", "-F", "-u", "alice"}, {utmp_env(dir)});
-    return !r.out.empty();
-  }();
-  return ready;
-}
-
-#define REQUIRE_SCAN() \
-  if (!scan_ready()) GTEST_SKIP() << "the login scan reports nothing yet"
-
 // nss_env - the settings that make the binary read `passwd` as the whole
 // password database.
 std::vector<std::string> nss_env(const temp_dir& dir, const std::string& passwd,
@@ -324,7 +310,6 @@ TEST(BuddyCli, AnUnknownUserIsCalledDumbass) {
 // ---- which buddies are watched: the status lines of one pass ----
 
 TEST(BuddyCli, UserListNamesAreWatched) {
-  REQUIRE_SCAN();
   temp_dir dir;
   std::string utmp = utmp_env(dir);
   struct {
@@ -347,7 +332,6 @@ TEST(BuddyCli, UserListNamesAreWatched) {
 }
 
 TEST(BuddyCli, BuddyFileLinesAreWatched) {
-  REQUIRE_SCAN();
   temp_dir dir;
   std::string utmp = utmp_env(dir);
   std::string file = std::string("alice\n") +
@@ -365,7 +349,6 @@ TEST(BuddyCli, BuddyFileLinesAreWatched) {
 }
 
 TEST(BuddyCli, StandardInputBuddiesAreWatched) {
-  REQUIRE_SCAN();
   temp_dir dir;
   run_result r = run_zibbet({"-o", "-u", "carol", "-f", "-"}, {utmp_env(dir)}, "alice\nbob\n");
   EXPECT_EQ(r.exit_code, 0);
@@ -373,7 +356,6 @@ TEST(BuddyCli, StandardInputBuddiesAreWatched) {
 }
 
 TEST(BuddyCli, TheOwnNameIsWatchedWhenTheBuddyFileIsMissing) {
-  REQUIRE_SCAN();
   temp_dir dir;
   std::string utmp = utmp_env(dir);
   run_result r = run_zibbet({"-o", "-f", dir / "none"}, {utmp});
@@ -384,7 +366,6 @@ TEST(BuddyCli, TheOwnNameIsWatchedWhenTheBuddyFileIsMissing) {
 }
 
 TEST(BuddyCli, AllUsersWatchesEveryNameOnce) {
-  REQUIRE_SCAN();
   if (nss_wrapper_lib().empty()) GTEST_SKIP() << "nss_wrapper is not installed";
   temp_dir dir;
   std::string passwd = pw_line(own_name(), static_cast<int>(getuid())) + pw_line("alice", 1000) +
@@ -400,7 +381,6 @@ TEST(BuddyCli, AllUsersWatchesEveryNameOnce) {
 }
 
 TEST(BuddyCli, DumbassIsWatchedForAnUnknownUser) {
-  REQUIRE_SCAN();
   if (nss_wrapper_lib().empty() || uid_wrapper_lib().empty())
     GTEST_SKIP() << "nss_wrapper or uid_wrapper is not installed";
   temp_dir dir;

@@ -5,6 +5,8 @@
 # independent executable, full RELRO (bind-now), and where the compiler
 # has them stack-clash and control-flow protection. Sanitizer and fuzz
 # builds keep their own instrumentation instead.
+# ZIBBET_HARDENED: a generator expression, 1 in the builds hardened here.
+set(ZIBBET_HARDENED 0)
 if(ZIBBET_SANITIZE OR ZIBBET_FUZZ)
   return()
 endif()
@@ -14,6 +16,7 @@ check_pie_supported()
 set(CMAKE_POSITION_INDEPENDENT_CODE ON)
 
 set(zibbet_optimised "$<CONFIG:Release,RelWithDebInfo,MinSizeRel>")
+set(ZIBBET_HARDENED "${zibbet_optimised}")
 # _FORTIFY_SOURCE needs optimisation; a compiler that defines it already
 # would warn about a second definition.
 add_compile_options("$<${zibbet_optimised}:-U_FORTIFY_SOURCE>"

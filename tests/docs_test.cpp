@@ -222,6 +222,12 @@ TEST_P(DocumentedCommand, WorksAsShown) {
       {"HOME=" + home.path(), "USER", "LOGNAME", "MANPAGER", "PAGER",
        "ZIBBET_UTMP=" + home / "utmp", "FAKE_WRITE_LOG=" + home / "write.log", "TERM=dumb",
        "PATH=" + zibbet_dir + ":" + bin + ":/usr/sbin:/usr/bin:/sbin:/bin"});
+  // stdbuf preloads its library ahead of a sanitized binary's runtime.
+  if (!std::string(ZIBBET_ASAN_RUNTIME).empty()) {
+    const char* asan = std::getenv("ASAN_OPTIONS");
+    opts.env.push_back("ASAN_OPTIONS=" + std::string(asan != nullptr ? asan : "") +
+                       ":verify_asan_link_order=0");
+  }
   // As in a shell: standard output is the terminal, unless the command
   // only pages text (then it goes to a pipe, and no pager starts).
   opts.stdout_pty = !s.in_source_tree;

@@ -1,6 +1,6 @@
 // settings_test.cpp - the option parser: defaults, every option, last
 // occurrence wins, long names and prefixes, and the -i conversion.
-#include "driver/settings.h"
+#include "base/options.h"
 
 #include <gtest/gtest.h>
 

@@ -4,7 +4,6 @@
 // run. Which buddies are watched shows in the status lines of one pass
 // over a login-record fixture.
 #include <gtest/gtest.h>
-
 #include <pwd.h>
 #include <sys/stat.h>
 #include <unistd.h>

@@ -1,11 +1,12 @@
 // buddy_test.cpp - buddies made from buddy lines: the name, the override
 // record, and the reasons a line makes no buddy.
+#include "buddy/buddy.h"
+
 #include <gtest/gtest.h>
 
 #include <optional>
 #include <string>
 
-#include "buddy/buddy.h"
 #include "support/context.h"
 #include "support/harness.h"
 

@@ -1,7 +1,6 @@
 // cli_test.cpp - the real binary's help, version, refusal and scanner
 // diagnostics, byte for byte.
 #include <gtest/gtest.h>
-
 #include <unistd.h>
 
 #include "support/harness.h"
@@ -55,7 +54,7 @@ TEST(Cli, HelpAndVersionTextsOnStderrExitZero) {
       {{"--help"}, banner + usage},
       {{"-v"}, banner},
       {{"--vers"}, banner},
-      {{"-v", "-w"}, banner},        // words after -v are not looked at
+      {{"-v", "-w"}, banner},  // words after -v are not looked at
       {{"-w", "-h"}, banner + usage},
       {{"-F", "-x", "-v"}, "zibbet: invalid option -- 'x'\n" + banner},
   };

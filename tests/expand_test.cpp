@@ -7,9 +7,9 @@
 
 #include <cstring>
 
+#include "support/context.h"
 #include "support/harness.h"
 #include "support/records.h"
-#include "support/context.h"
 
 namespace zibbet::test {
 namespace {

@@ -1,8 +1,6 @@
 // login_records_test.cpp - the login-record readers on real records files:
 // the chunked reader and the getutxent loop agree record for record, and
 // the read lock of a writer is honoured.
-#include "watch/utmp_source.h"
-
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <poll.h>
@@ -18,9 +16,10 @@
 #include <thread>
 #include <vector>
 
+#include "base/login_record.h"
 #include "support/harness.h"
 #include "support/records.h"
-#include "base/login_record.h"
+#include "watch/utmp_source.h"
 
 namespace zibbet::test {
 namespace {
@@ -158,7 +157,8 @@ TEST(LoginRecords, ReadersSeeAFileReplacedByRenameBetweenPasses) {
   // One source object per reader, read pass after pass, as a run does.
   records_file_source chunked(path);
   utmpx_api_source portable(path);
-  for (login_source* source : {static_cast<login_source*>(&chunked), static_cast<login_source*>(&portable)}) {
+  for (login_source* source :
+       {static_cast<login_source*>(&chunked), static_cast<login_source*>(&portable)}) {
     write_raw_records(path, {first});
     EXPECT_EQ(collect(*source), all_bytes({first}));
     write_raw_records(path, {second, first});

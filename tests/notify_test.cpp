@@ -15,15 +15,14 @@
 #include <cstdlib>
 #include <functional>
 
+#include "support/context.h"
 #include "support/harness.h"
+#include "support/process.h"
 #include "support/records.h"
 #include "support/terminal.h"
-#include "support/context.h"
-#include "support/process.h"
 
 namespace zibbet::test {
 namespace {
-
 
 // Known run settings, a fake write(1) first on PATH that logs its
 // arguments and input, and a pseudo-terminal as the buddy's line.
@@ -264,8 +263,8 @@ TEST_F(Notify, ChildrenStartWithDefaultSigpipeAndNoMask) {
 
   std::string cmd_out = dir_ / "cmd.sigs";
   (void)capture([&] {
-    (void)fork_and_exec(ctx_, "grep -E '^Sig(Ign|Blk)' /proc/self/status > " + cmd_out + ".tmp && mv " +
-                        cmd_out + ".tmp " + cmd_out);
+    (void)fork_and_exec(ctx_, "grep -E '^Sig(Ign|Blk)' /proc/self/status > " + cmd_out +
+                                  ".tmp && mv " + cmd_out + ".tmp " + cmd_out);
   });
   EXPECT_TRUE(wait_until([&] { return !read_file(cmd_out).empty(); }));
   std::string cmd_sigs = read_file(cmd_out);
@@ -307,7 +306,8 @@ TEST_F(Notify, AWriteUtilityThatNeverEndsIsStoppedAfterTheLimit) {
   for (std::size_t size : {std::size_t{16}, std::size_t{1} << 20}) {
     SCOPED_TRACE(size);
     int r = -1;
-    captured got = capture([&] { r = write_to_buddy(ctx_, "alice", term_.line(), std::string(size, 'x')); });
+    captured got =
+        capture([&] { r = write_to_buddy(ctx_, "alice", term_.line(), std::string(size, 'x')); });
     EXPECT_EQ(r, 0);
     EXPECT_EQ(got.err, "zibbet: warning, write to alice on " + term_.line() +
                            " took too long; stopped it\n");

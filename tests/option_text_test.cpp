@@ -1,12 +1,12 @@
 // option_text_test.cpp - the quoting rules of a buddy's option text, word
 // for word and byte for byte, and the three error messages.
+#include "buddy/option_text.h"
+
 #include <gtest/gtest.h>
 
 #include <optional>
 #include <string>
 #include <vector>
-
-#include "buddy/option_text.h"
 
 namespace zibbet {
 namespace {

@@ -17,10 +17,10 @@
 #include <vector>
 
 #include "buddy/buddy.h"
-#include "support/harness.h"
-#include "support/records.h"
 #include "support/context.h"
+#include "support/harness.h"
 #include "support/process.h"
+#include "support/records.h"
 #include "watch/scan.h"
 #include "watch/utmp_source.h"
 
@@ -40,12 +40,24 @@ void counted_free(void* p) {
 }
 }  // namespace
 
-void* operator new(std::size_t n) { return counted_alloc(n); }
-void* operator new[](std::size_t n) { return counted_alloc(n); }
-void operator delete(void* p) noexcept { counted_free(p); }
-void operator delete[](void* p) noexcept { counted_free(p); }
-void operator delete(void* p, std::size_t) noexcept { counted_free(p); }
-void operator delete[](void* p, std::size_t) noexcept { counted_free(p); }
+void* operator new(std::size_t n) {
+  return counted_alloc(n);
+}
+void* operator new[](std::size_t n) {
+  return counted_alloc(n);
+}
+void operator delete(void* p) noexcept {
+  counted_free(p);
+}
+void operator delete[](void* p) noexcept {
+  counted_free(p);
+}
+void operator delete(void* p, std::size_t) noexcept {
+  counted_free(p);
+}
+void operator delete[](void* p, std::size_t) noexcept {
+  counted_free(p);
+}
 
 namespace zibbet::test {
 namespace {

@@ -12,10 +12,10 @@
 #include <vector>
 
 #include "buddy/buddy.h"
-#include "support/harness.h"
-#include "support/records.h"
 #include "support/context.h"
+#include "support/harness.h"
 #include "support/process.h"
+#include "support/records.h"
 #include "watch/utmp_source.h"
 
 namespace zibbet::test {

@@ -2,9 +2,8 @@
 // documents every option, `cmake --install` lays out a working tree, the
 // Debian package holds the program with sound metadata, and the bash
 // completion completes the options the program really accepts.
-#include <gtest/gtest.h>
-
 #include <dirent.h>
+#include <gtest/gtest.h>
 #include <pwd.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -108,10 +107,9 @@ TEST(ManPage, DocumentsEveryOptionEscapeAndSection) {
   ASSERT_EQ(r.exit_code, 0) << r.err;
   const std::string& text = r.out;
 
-  for (const char* section :
-       {"NAME", "SYNOPSIS", "DESCRIPTION", "OPTIONS", "THE BUDDY FILE", "TEMPLATES",
-        "GREETINGS AND COMMANDS", "SIGNALS", "ENVIRONMENT", "FILES", "EXIT STATUS",
-        "EXAMPLES", "SEE ALSO"}) {
+  for (const char* section : {"NAME", "SYNOPSIS", "DESCRIPTION", "OPTIONS", "THE BUDDY FILE",
+                              "TEMPLATES", "GREETINGS AND COMMANDS", "SIGNALS", "ENVIRONMENT",
+                              "FILES", "EXIT STATUS", "EXAMPLES", "SEE ALSO"}) {
     EXPECT_NE(text.find("\n" + std::string(section) + "\n"), std::string::npos) << section;
   }
   for (const auto& o : long_options) {
@@ -121,9 +119,9 @@ TEST(ManPage, DocumentsEveryOptionEscapeAndSection) {
   for (const char* escape : {"%H", "%a", "%b", "%d", "%h", "%l", "%m", "%n", "%o", "%u", "%%"}) {
     EXPECT_NE(text.find(escape), std::string::npos) << escape;
   }
-  for (const char* must : {"HOME", "ZIBBET_UTMP", "SIGTERM", "(%d)  %b %o %l from %h",
-                           "(zibbet)  %u says: \"shoutout to my homie %b.\"", "write(1)",
-                           "who(1)"}) {
+  for (const char* must :
+       {"HOME", "ZIBBET_UTMP", "SIGTERM", "(%d)  %b %o %l from %h",
+        "(zibbet)  %u says: \"shoutout to my homie %b.\"", "write(1)", "who(1)"}) {
     EXPECT_NE(text.find(must), std::string::npos) << must;
   }
 }
@@ -175,8 +173,9 @@ TEST(Package, DebHoldsProgramPageAndCompletionWithMetadata) {
   std::string dpkg_deb = find_tool("dpkg-deb");
   if (cpack.empty() || dpkg_deb.empty()) GTEST_SKIP() << "cpack or dpkg-deb is missing";
   temp_dir out;
-  run_result r = run_tool(cpack, {"-G", "DEB", "-B", out.path(), "--config",
-                                  std::string(ZIBBET_BUILD_DIR) + "/CPackConfig.cmake"},
+  run_result r = run_tool(cpack,
+                          {"-G", "DEB", "-B", out.path(), "--config",
+                           std::string(ZIBBET_BUILD_DIR) + "/CPackConfig.cmake"},
                           100s);
   ASSERT_EQ(r.exit_code, 0) << r.out << r.err;
   std::string deb = out / "zibbet_0.53_amd64.deb";
@@ -205,10 +204,10 @@ TEST(Package, DebHoldsProgramPageAndCompletionWithMetadata) {
     const char* field;
     const char* holds;
   } fields[] = {
-      {"Package", "zibbet"},       {"Version", "0.53"},
-      {"Section", "utils"},        {"Depends", "libc6"},
-      {"Depends", "libstdc++6"},   {"Recommends", "bsdextrautils"},
-      {"Maintainer", "@"},         {"Description", "watch chosen users log on and off"},
+      {"Package", "zibbet"},     {"Version", "0.53"},
+      {"Section", "utils"},      {"Depends", "libc6"},
+      {"Depends", "libstdc++6"}, {"Recommends", "bsdextrautils"},
+      {"Maintainer", "@"},       {"Description", "watch chosen users log on and off"},
   };
   for (const auto& f : fields) {
     r = run_tool(dpkg_deb, {"-f", deb, f.field});
@@ -245,13 +244,16 @@ TEST(Package, DebHoldsProgramPageAndCompletionWithMetadata) {
 run_result complete_words(const std::vector<std::string>& words) {
   run_options opts;
   opts.program = find_tool("bash");
-  opts.args = {"--norc", "--noprofile", "-c",
+  opts.args = {"--norc",
+               "--noprofile",
+               "-c",
                "source \"$1\" || exit 3; shift\n"
                "complete -p zibbet | grep -q -- '-F _zibbet' || exit 4\n"
                "COMP_WORDS=(\"$@\"); COMP_CWORD=$(($# - 1)); COMPREPLY=()\n"
                "_zibbet\n"
                "((${#COMPREPLY[@]} == 0)) || printf '%s\\n' \"${COMPREPLY[@]}\"\n",
-               "bash", completion_path};
+               "bash",
+               completion_path};
   opts.args.insert(opts.args.end(), words.begin(), words.end());
   opts.timeout = 30s;
   return run(opts);

@@ -1,10 +1,9 @@
 // soak_test.cpp - ten thousand passes of the login scan in one process over
 // a records file whose logins churn, with a command now and then: open
 // descriptors, heap in use and child processes must not grow.
-#include <gtest/gtest.h>
-
 #include <dirent.h>
 #include <fcntl.h>
+#include <gtest/gtest.h>
 #include <malloc.h>
 #include <unistd.h>
 
@@ -17,11 +16,11 @@
 #include <vector>
 
 #include "buddy/buddy.h"
-#include "support/harness.h"
-#include "support/records.h"
 #include "buddy/sources.h"
 #include "support/context.h"
+#include "support/harness.h"
 #include "support/process.h"
+#include "support/records.h"
 #include "watch/scan.h"
 #include "watch/utmp_source.h"
 
@@ -88,7 +87,8 @@ std::string churn(int pass) {
       recs.push_back(make_record({name, "pts/" + std::to_string(i), "h" + std::to_string(pass)}));
     if (i % 4 == 0 && (pass / 3) % 2 == 0)
       recs.push_back(make_record({name, "tty" + std::to_string(i), ""}));
-    if (i % 5 == 0) recs.push_back(make_record({name, "pts/9" + std::to_string(i), "", DEAD_PROCESS}));
+    if (i % 5 == 0)
+      recs.push_back(make_record({name, "pts/9" + std::to_string(i), "", DEAD_PROCESS}));
   }
   recs.push_back(make_record({"stranger", "pts/99", "elsewhere"}));
   if (pass % 250 == 0) recs.push_back(make_record({"cmd", "pts/77", ""}));
@@ -125,7 +125,8 @@ TEST(Soak, TenThousandPassesLeakNothing) {
   records_file_source source(records);
 
   buddy_table buddies;
-  for (int i = 0; i < buddy_count; ++i) buddies.insert(buddy{"u" + std::to_string(i), nullptr, nullptr});
+  for (int i = 0; i < buddy_count; ++i)
+    buddies.insert(buddy{"u" + std::to_string(i), nullptr, nullptr});
   // One buddy runs a command (and has a status template of its own) each
   // time it logs in, every 250 passes.
   std::optional<buddy> cmd = parse_buddy_line("cmd:-c true -s '%b %o'\n", run.prog_name).made;

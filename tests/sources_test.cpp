@@ -1,9 +1,10 @@
 // sources_test.cpp - the loaders filling a buddy table: the -u list, buddy
 // lines from a stream, and the buddy file with its fallbacks.
-#include <gtest/gtest.h>
+#include "buddy/sources.h"
 
 #include <dirent.h>
 #include <fcntl.h>
+#include <gtest/gtest.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -14,9 +15,8 @@
 #include <string>
 #include <vector>
 
-#include "buddy/sources.h"
-#include "support/harness.h"
 #include "support/context.h"
+#include "support/harness.h"
 
 namespace zibbet {
 namespace {
@@ -34,7 +34,6 @@ names held(buddy_table& table) {
 // A fixture with a known program name and own name, and a fresh table.
 class Sources : public testing::Test {
  protected:
-
   // lines - load_buddy_lines over a stream holding `content`; returns what
   // was written on stderr.
   std::string lines(const std::string& content) {
@@ -55,7 +54,9 @@ class Sources : public testing::Test {
     run_.buddyfile = std::move(path);
     return load_buddyfile(run_, into);
   }
-  load_outcome buddyfile(std::optional<std::string> path) { return buddyfile(std::move(path), table); }
+  load_outcome buddyfile(std::optional<std::string> path) {
+    return buddyfile(std::move(path), table);
+  }
 
   settings run_ = test::test_settings("carol");
   buddy_table table;

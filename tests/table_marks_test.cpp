@@ -11,7 +11,9 @@
 namespace zibbet {
 namespace {
 
-std::string_view string_key(const std::string& s) { return s; }
+std::string_view string_key(const std::string& s) {
+  return s;
+}
 using string_table = keyed_table<std::string, string_key>;
 
 class Marks : public testing::Test {

@@ -19,10 +19,17 @@ TEST(StringHash, WorkedValues) {
     std::int32_t hash;
     std::int32_t bucket;
   } cases[] = {
-      {"abc", 683, 25},       {"bob", 712, 7},         {"alice", 3135, 33},
-      {"ann", 718, 13},       {"hal", 718, 13},        {"pts/0", 3322, 32},
-      {"", 0, 0},             {"abcdefgh0", 50012, 4}, {"abcdefgh_", 50059, 4},
-      {"abcdefgh1", 50013, 5}, {"\xE9", -23, 0},
+      {"abc", 683, 25},
+      {"bob", 712, 7},
+      {"alice", 3135, 33},
+      {"ann", 718, 13},
+      {"hal", 718, 13},
+      {"pts/0", 3322, 32},
+      {"", 0, 0},
+      {"abcdefgh0", 50012, 4},
+      {"abcdefgh_", 50059, 4},
+      {"abcdefgh1", 50013, 5},
+      {"\xE9", -23, 0},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.s);
@@ -55,17 +62,21 @@ TEST(KeyCompare, StrncmpOverEightBytes) {
     const char* b;
     bool equal;
   } cases[] = {
-      {"bob", "bob", true},           {"bob", "bobby", false},
-      {"", "", true},                 {"", "a", false},
-      {"abcdefgh0", "abcdefgh_", true}, {"abcdefgh", "abcdefghi", true},
+      {"bob", "bob", true},
+      {"bob", "bobby", false},
+      {"", "", true},
+      {"", "a", false},
+      {"abcdefgh0", "abcdefgh_", true},
+      {"abcdefgh", "abcdefghi", true},
       {"abcdefg", "abcdefgh", false},
   };
-  for (const auto& c : cases)
-    EXPECT_EQ(key_compare(c.a, c.b) == 0, c.equal) << c.a << " / " << c.b;
+  for (const auto& c : cases) EXPECT_EQ(key_compare(c.a, c.b) == 0, c.equal) << c.a << " / " << c.b;
 }
 
 // Items that are their own key.
-std::string_view string_key(const std::string& s) { return s; }
+std::string_view string_key(const std::string& s) {
+  return s;
+}
 using string_table = keyed_table<std::string, string_key>;
 
 class Table : public testing::Test {

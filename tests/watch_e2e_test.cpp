@@ -125,8 +125,8 @@ TEST_F(WatchE2e, OneShotOnAnEmptyMissingOrForeignFilePrintsNothing) {
       {"empty", [](const std::string& p) { write_records(p, {}); }, ""},
       {"missing", [](const std::string& p) { unlink(p.c_str()); },
        named + ": No such file or directory\n"},
-      {"only other users",
-       [](const std::string& p) { write_records(p, {user("carol", "pts/1")}); }, ""},
+      {"only other users", [](const std::string& p) { write_records(p, {user("carol", "pts/1")}); },
+       ""},
       {"a folder",
        [](const std::string& p) {
          unlink(p.c_str());

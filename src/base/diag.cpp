@@ -7,7 +7,8 @@
 
 namespace zibbet {
 
-void warn(std::string_view prog, const char* format, ...) {
+// printf-style, so that the compiler checks every format against its values.
+void warn(std::string_view prog, const char* format, ...) {  // NOLINT(cert-dcl50-cpp)
   // One write for the whole line, so lines of concurrent writers never mix.
   std::string line(prog);
   line += ": ";

@@ -16,9 +16,15 @@ template <std::size_t N>
 [[nodiscard]] std::string_view utmpx_field(const char (&field)[N]) {
   return {field, strnlen(field, N)};
 }
-[[nodiscard]] inline std::string_view utmpx_user(const utmpx& r) { return utmpx_field(r.ut_user); }
-[[nodiscard]] inline std::string_view utmpx_line(const utmpx& r) { return utmpx_field(r.ut_line); }
-[[nodiscard]] inline std::string_view utmpx_host(const utmpx& r) { return utmpx_field(r.ut_host); }
+[[nodiscard]] inline std::string_view utmpx_user(const utmpx& r) {
+  return utmpx_field(r.ut_user);
+}
+[[nodiscard]] inline std::string_view utmpx_line(const utmpx& r) {
+  return utmpx_field(r.ut_line);
+}
+[[nodiscard]] inline std::string_view utmpx_host(const utmpx& r) {
+  return utmpx_field(r.ut_host);
+}
 
 /// append_shown - appends text from a login record with every control
 /// byte (below 0x20, and 0x7f) shown as "?", so none reaches a terminal.

@@ -121,7 +121,10 @@ parse_outcome parse_options(int argc, char** argv, settings& out) {
       }
       case 'm': message = optarg; break;
       case 'n': out.no_newline = 1; break;
-      case 'o': out.process_once = 1; out.process_current = 1; break;
+      case 'o':
+        out.process_once = 1;
+        out.process_current = 1;
+        break;
       case 'p': out.process_current = 1; break;
       case 'q': out.write_buddies = 0; break;
       case 's': status_message = optarg; break;

@@ -11,8 +11,7 @@ namespace zibbet {
 /// The program's version, set once by the build.
 inline constexpr std::string_view version_text = ZIBBET_VERSION;
 
-inline constexpr const char* default_message =
-    "(zibbet)  %u says: \"shoutout to my homie %b.\"";
+inline constexpr const char* default_message = "(zibbet)  %u says: \"shoutout to my homie %b.\"";
 inline constexpr const char* default_status_message = "(%d)  %b %o %l from %h";
 
 /// Every run-time choice. The run's record comes from the command line; a

@@ -27,7 +27,9 @@ struct buddy {
 };
 
 /// buddy_key - a buddy's key in the buddy table: its name.
-[[nodiscard]] inline std::string_view buddy_key(const buddy& b) { return b.name; }
+[[nodiscard]] inline std::string_view buddy_key(const buddy& b) {
+  return b.name;
+}
 
 /// Every buddy of the run, keyed by name.
 using buddy_table = keyed_table<buddy, buddy_key>;

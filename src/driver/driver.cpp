@@ -23,7 +23,9 @@ namespace {
 
 volatile sig_atomic_t stop_requested = 0;
 
-void request_stop(int) { stop_requested = 1; }
+void request_stop(int) {
+  stop_requested = 1;
+}
 
 // install_signals - SIGINT, SIGTERM and SIGHUP cut the pause short, so the
 // loop ends and buffered status lines are written out; without SA_RESTART
@@ -54,7 +56,9 @@ load_outcome load_buddies(const settings& run, buddy_table& buddies) {
 std::optional<int> exit_status_of(load_outcome outcome, const settings& run) {
   switch (outcome) {
     case load_outcome::ok: return std::nullopt;
-    case load_outcome::quoting: bail_message(run.prog_name, "error parsing config file\n"); return 1;
+    case load_outcome::quoting:
+      bail_message(run.prog_name, "error parsing config file\n");
+      return 1;
     case load_outcome::help:
       print_version(run.prog_name);
       print_usage(run.prog_name);
@@ -68,8 +72,7 @@ std::optional<int> exit_status_of(load_outcome outcome, const settings& run) {
 
 std::string lookup_own_name() {
   uid_t uid = getuid();
-  if (const passwd* pw = getpwuid(uid); pw != nullptr && pw->pw_name != nullptr)
-    return pw->pw_name;
+  if (const passwd* pw = getpwuid(uid); pw != nullptr && pw->pw_name != nullptr) return pw->pw_name;
   std::fprintf(stderr, "uh, your uid (%d) wasn't found..\n", static_cast<int>(uid));
   std::fputs("so I'm setting your name to \"dumbass\".\n", stderr);
   return "dumbass";

@@ -15,7 +15,9 @@ namespace zibbet {
 
 namespace {
 
-bool set(const char* value) { return value != nullptr && value[0] != '\0'; }
+bool set(const char* value) {
+  return value != nullptr && value[0] != '\0';
+}
 
 // logind_refusal - why logind sessions cannot be read, for the message.
 const char* logind_refusal(logind_support logind) {
@@ -39,8 +41,8 @@ void warn_if_unusable(std::string_view prog, const std::string& path) {
 
 }  // namespace
 
-source_decision decide_source(const char* source_env, const char* utmp_env,
-                              bool host_file_exists, logind_support logind) {
+source_decision decide_source(const char* source_env, const char* utmp_env, bool host_file_exists,
+                              logind_support logind) {
   using kind = source_plan::kind;
   std::string_view wanted = source_env != nullptr ? source_env : "";
   std::optional<std::string> named;
@@ -56,8 +58,8 @@ source_decision decide_source(const char* source_env, const char* utmp_env,
     if (logind != logind_support::available) return {std::nullopt, logind_refusal(logind)};
     return {source_plan{kind::logind, std::nullopt}, {}};
   }
-  return {std::nullopt, "unknown ZIBBET_SOURCE \"" + shown(wanted) +
-                            "\" (accepted values: auto, utmp, logind)"};
+  return {std::nullopt,
+          "unknown ZIBBET_SOURCE \"" + shown(wanted) + "\" (accepted values: auto, utmp, logind)"};
 }
 
 std::unique_ptr<login_source> open_login_source(std::string_view prog) {

@@ -16,7 +16,7 @@ using clock_fn = std::time_t (*)();
 /// The run's settings and the few things tests replace, plus the count of
 /// command children still to be collected.
 struct watch_context {
-  const settings& run;  ///< the command line's settings, own_name included
+  const settings& run;       ///< the command line's settings, own_name included
   clock_fn clock = nullptr;  ///< null: the system clock
   /// How long a greeting may take before its write utility is stopped.
   std::chrono::milliseconds greeting_limit{10000};

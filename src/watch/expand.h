@@ -21,8 +21,8 @@ enum class expand_use {
 /// when either is missing; otherwise the text, with a final newline unless
 /// the run's no_newline is set. "%u", "%m" and "%d" read the run's
 /// settings and clock from `ctx`.
-[[nodiscard]] std::optional<std::string> bud_expand_fmt(const watch_context& ctx,
-                                                        const presence* p, const char* tmpl,
+[[nodiscard]] std::optional<std::string> bud_expand_fmt(const watch_context& ctx, const presence* p,
+                                                        const char* tmpl,
                                                         expand_use use = expand_use::text);
 
 }  // namespace zibbet

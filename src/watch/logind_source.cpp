@@ -3,8 +3,12 @@
 
 namespace zibbet {
 
-logind_support logind_support_here() { return logind_support::not_built; }
+logind_support logind_support_here() {
+  return logind_support::not_built;
+}
 
-std::unique_ptr<login_source> make_logind_source() { return nullptr; }
+std::unique_ptr<login_source> make_logind_source() {
+  return nullptr;
+}
 
 }  // namespace zibbet

@@ -52,7 +52,9 @@ void unlock(int fd) {
 
 }  // namespace
 
-const char* host_records_file() { return _PATH_UTMPX; }
+const char* host_records_file() {
+  return _PATH_UTMPX;
+}
 
 records_file_source::records_file_source(std::string path) : path_(std::move(path)) {}
 

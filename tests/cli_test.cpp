@@ -3,14 +3,13 @@
 #include <gtest/gtest.h>
 #include <unistd.h>
 
+#include "support/context.h"
 #include "support/harness.h"
 
 namespace zibbet::test {
 namespace {
 
-const std::string banner =
-    "zibbet v0.53\t-\tziibbbeeet?\n"
-    "Copyright (C) 2026 the zibbet developers\n";
+const std::string banner = version_banner();
 
 const std::string usage =
     "\nusage:\tzibbet [OPTIONS] ...\n"
@@ -75,7 +74,7 @@ TEST(Cli, ProgramNameIsTheFinalPathComponentOfArgvZero) {
   opts.program = link;
   opts.args = {"-v"};
   run_result r = run(opts);
-  EXPECT_EQ(r.err.substr(0, r.err.find('\t')), "watcher v0.53");
+  EXPECT_EQ(r.err.substr(0, r.err.find('\n') + 1), test::banner("watcher"));
 }
 
 TEST(Cli, RefusesToRunWithoutBuddies) {

@@ -8,6 +8,7 @@
 #pragma once
 
 #include <algorithm>
+#include <array>
 #include <cstdint>
 #include <cstring>
 #include <map>
@@ -79,14 +80,28 @@ class keyed_table {
 
   /// items - a snapshot of every held item, in walk order.
   [[nodiscard]] std::vector<T*> items() {
-    std::vector<std::pair<walk_key, T*>> order;
-    order.reserve(entries_.size());
-    for (auto& [key, e] : entries_) order.emplace_back(walk_key{key.bucket, e.seq}, &e.item);
-    std::sort(order.begin(), order.end(),
-              [](const auto& a, const auto& b) { return walks_before{}(a.first, b.first); });
     std::vector<T*> out;
-    out.reserve(order.size());
-    for (const auto& o : order) out.push_back(o.second);
+    out.reserve(entries_.size());
+    if (entries_.size() <= 1) {
+      for (auto& kv : entries_) out.push_back(&kv.second.item);
+      return out;
+    }
+    // Sorted by walk order beside the items; a few (a buddy's logins, as
+    // a rule) are sorted on the stack.
+    using placed = std::pair<walk_key, T*>;
+    constexpr std::size_t on_stack = 64;
+    std::array<placed, on_stack> small;
+    std::vector<placed> large;
+    placed* order = small.data();
+    if (entries_.size() > on_stack) {
+      large.resize(entries_.size());
+      order = large.data();
+    }
+    std::size_t n = 0;
+    for (auto& [key, e] : entries_) order[n++] = {walk_key{key.bucket, e.seq}, &e.item};
+    std::sort(order, order + n,
+              [](const placed& a, const placed& b) { return walks_before{}(a.first, b.first); });
+    for (std::size_t i = 0; i < n; ++i) out.push_back(order[i].second);
     return out;
   }
 
@@ -136,9 +151,17 @@ class keyed_table {
     bool operator==(const slot_key&) const = default;
   };
   struct slot_hash {
+    // Every byte of the prefix reaches every bit of the result (the
+    // finalizer of MurmurHash3), since names often differ in their last
+    // bytes only.
     std::size_t operator()(const slot_key& k) const noexcept {
-      std::uint64_t h = (k.prefix ^ static_cast<std::uint32_t>(k.bucket)) * 0x9e3779b97f4a7c15ULL;
-      return static_cast<std::size_t>(h ^ (h >> 29));
+      std::uint64_t h = k.prefix ^ (static_cast<std::uint64_t>(k.bucket) << 56);
+      h ^= h >> 33;
+      h *= 0xff51afd7ed558ccdULL;
+      h ^= h >> 33;
+      h *= 0xc4ceb9fe1a85ec53ULL;
+      h ^= h >> 33;
+      return static_cast<std::size_t>(h);
     }
   };
   // An item's place in a walk: its bucket, and when it came.

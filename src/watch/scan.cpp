@@ -42,12 +42,25 @@ void match_record(buddy_table& buddies, const utmpx& record) {
     (void)buddies.mark(b->name);
 }
 
+// all_seen - whether every login of a buddy was seen before this pass.
+bool all_seen(presence_table& presences) {
+  bool seen = true;
+  presences.for_each([&seen](const presence& p) { seen = seen && p.state == PRESENCE_SEEN; });
+  return seen;
+}
+
 // notify_and_forget - phase 3: every login in snapshot order is notified,
 // and a gone one is forgotten after its notification; a buddy whose last
 // login is gone is unmarked.
 void notify_and_forget(buddy_table& buddies, watch_context& ctx, std::int16_t greet_mode) {
   for (buddy* b : buddies.marked_items()) {
     presence_table& presences = presences_of(*b);
+    if (all_seen(presences)) {
+      // Nothing to report: a seen login's notification only collects
+      // ended command children, once is as good as many times.
+      reap_children(ctx);
+      continue;
+    }
     for (presence* p : presences.items()) {
       notify_buddy(ctx, *b, *p, greet_mode);
       if (p->state == PRESENCE_GONE) presences.erase(presence_key(*p));

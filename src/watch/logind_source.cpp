@@ -398,7 +398,8 @@ class logind_source final : public login_source {
         // Only now ask which session the process is in: most processes
         // have no terminal.
         lib_string id;
-        if (sd_pid_get_session(static_cast<pid_t>(std::atol(e->d_name)), &id.p) < 0) continue;
+        auto pid = static_cast<pid_t>(std::strtol(e->d_name, nullptr, 10));
+        if (sd_pid_get_session(pid, &id.p) < 0) continue;
         session* s = find(id.view());
         if (s == nullptr || !s->lacks_line()) continue;
         if (s->walk_line.empty() || start < s->walk_start) {

@@ -23,11 +23,11 @@ namespace {
 // each, on standard error, with exit status 1.
 namespace message {
 const std::string not_booted =
-    "zibbet: ZIBBET_SOURCE=logind: systemd is not running on this host\n";
+    "zibbet: ZIBBET_SOURCE=logind, but systemd is not running on this host\n";
 const std::string not_built =
-    "zibbet: ZIBBET_SOURCE=logind: this zibbet was built without logind support\n";
+    "zibbet: ZIBBET_SOURCE=logind, but this zibbet was built without logind support\n";
 std::string unknown(const std::string& value) {
-  return "zibbet: unknown ZIBBET_SOURCE \"" + value + "\"; use auto, utmp or logind\n";
+  return "zibbet: unknown ZIBBET_SOURCE \"" + value + "\" (accepted values: auto, utmp, logind)\n";
 }
 }  // namespace message
 

@@ -16,24 +16,6 @@ extern char** environ;
 
 namespace zibbet::bench {
 
-stdout_discarded::stdout_discarded() {
-  std::fflush(stdout);
-  saved_ = dup(STDOUT_FILENO);
-  int null_fd = open("/dev/null", O_WRONLY | O_CLOEXEC);
-  if (null_fd >= 0) {
-    dup2(null_fd, STDOUT_FILENO);
-    close(null_fd);
-  }
-}
-
-stdout_discarded::~stdout_discarded() {
-  std::fflush(stdout);
-  if (saved_ >= 0) {
-    dup2(saved_, STDOUT_FILENO);
-    close(saved_);
-  }
-}
-
 int run_quietly(const std::vector<std::string>& argv, const std::vector<std::string>& env) {
   std::vector<char*> args;
   for (const std::string& a : argv) args.push_back(const_cast<char*>(a.c_str()));

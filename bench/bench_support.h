@@ -1,6 +1,5 @@
-// bench_support.h - what the benchmarks share: a scratch folder, fd 1
-// sent to /dev/null for a while, running a program to its end, and the
-// names the fixtures use.
+// bench_support.h - what the benchmarks share: a scratch folder, running
+// a program to its end, and the names the fixtures use.
 #pragma once
 
 #include <cstddef>
@@ -13,19 +12,6 @@ namespace zibbet::bench {
 
 /// A fresh folder under /tmp, removed with its files when the object goes.
 using scratch_dir = test::temp_dir;
-
-/// Standard output (fd 1) goes to /dev/null while this lives; stdout's
-/// buffer is flushed on the way in and out, so the report stays whole.
-class stdout_discarded {
- public:
-  stdout_discarded();
-  ~stdout_discarded();
-  stdout_discarded(const stdout_discarded&) = delete;
-  stdout_discarded& operator=(const stdout_discarded&) = delete;
-
- private:
-  int saved_ = -1;
-};
 
 /// run_quietly - runs argv[0] (a path) with `env` as its whole environment,
 /// stdin, stdout and stderr on /dev/null, and waits for it. Returns its

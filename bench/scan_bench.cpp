@@ -18,9 +18,11 @@
 
 #include "bench_support.h"
 #include "buddy/buddy.h"
+#include "support/context.h"
+#include "support/process.h"
 #include "support/records.h"
-#include "watch/login_records.h"
 #include "watch/scan.h"
+#include "watch/utmp_source.h"
 
 namespace zibbet::bench {
 namespace {
@@ -40,9 +42,7 @@ struct pass_fixture {
     names.reserve(b);
     for (std::size_t i = 0; i < b; ++i) {
       names.push_back(fixed_name("bud", i, 5));
-      auto one = std::make_unique<buddy>();
-      one->name = names.back();
-      buddies.insert(std::move(one));
+      buddies.insert(buddy{names.back(), nullptr, nullptr});
       floor_map.emplace(names.back(), 1);
     }
     // Even records are buddies' logins, spread over the buddies in turn;
@@ -109,26 +109,27 @@ void run_passes(benchmark::State& state, bool churn) {
   auto n = static_cast<std::size_t>(state.range(0));
   auto b = static_cast<std::size_t>(state.range(1));
   pass_fixture& fx = fixture_for(n, b);
-  global_settings = settings{};
-  global_settings.prog_name = "zibbet_bench";
-  global_settings.status_message = default_status_message;
-  global_settings.message = default_message;
+  settings run = test::test_settings();
+  run.prog_name = "zibbet_bench";
+  watch_context ctx{run};
+  records_file_source steady(fx.steady);
+  records_file_source churned(fx.churned);
 
   std::vector<utmpx> floor_buf;
   double pass_total = 0;
   double floor_total = 0;
   std::size_t passes = 0;
   {
-    stdout_discarded quiet;
+    test::fd_capture quiet;
     // The state every timed pass starts from: the steady file, all known.
-    set_login_records_file(fx.steady.c_str());
-    scan_logins(fx.buddies, -1);
-    scan_logins(fx.buddies, 0);
+    scan_logins(fx.buddies, steady, ctx, -1);
+    scan_logins(fx.buddies, steady, ctx, 0);
     for (auto _ : state) {
-      const std::string& path = churn && passes % 2 == 0 ? fx.churned : fx.steady;
-      set_login_records_file(path.c_str());
+      const bool churned_pass = churn && passes % 2 == 0;
+      const std::string& path = churned_pass ? fx.churned : fx.steady;
+      login_source& source = churned_pass ? static_cast<login_source&>(churned) : steady;
       auto t0 = std::chrono::steady_clock::now();
-      scan_logins(fx.buddies, 0);
+      scan_logins(fx.buddies, source, ctx, 0);
       auto t1 = std::chrono::steady_clock::now();
       benchmark::DoNotOptimize(floor_pass(path.c_str(), floor_buf, fx.floor_map));
       auto t2 = std::chrono::steady_clock::now();
@@ -137,7 +138,6 @@ void run_passes(benchmark::State& state, bool churn) {
       floor_total += seconds_between(t1, t2);
       ++passes;
     }
-    set_login_records_file(nullptr);
   }
   if (passes == 0) return;
   state.counters["floor_us"] = floor_total / static_cast<double>(passes) * 1e6;
@@ -145,8 +145,12 @@ void run_passes(benchmark::State& state, bool churn) {
   state.SetItemsProcessed(static_cast<std::int64_t>(passes * n));
 }
 
-void BM_pass_steady(benchmark::State& state) { run_passes(state, false); }
-void BM_pass_churn(benchmark::State& state) { run_passes(state, true); }
+void BM_pass_steady(benchmark::State& state) {
+  run_passes(state, false);
+}
+void BM_pass_churn(benchmark::State& state) {
+  run_passes(state, true);
+}
 
 void pass_cases(benchmark::internal::Benchmark* b) {
   b->ArgNames({"N", "B"})->UseManualTime()->Unit(benchmark::kMicrosecond);

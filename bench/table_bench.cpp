@@ -21,11 +21,7 @@ std::vector<std::string> user_names(std::size_t n) {
 
 zibbet::buddy_table make_buddies(const std::vector<std::string>& names) {
   zibbet::buddy_table t;
-  for (const std::string& n : names) {
-    auto b = std::make_unique<zibbet::buddy>();
-    b->name = n;
-    t.insert(std::move(b));
-  }
+  for (const std::string& n : names) t.insert(zibbet::buddy{n, nullptr, nullptr});
   return t;
 }
 
@@ -63,7 +59,7 @@ void BM_heap_per_buddy(benchmark::State& state) {
     zibbet::buddy_table t = make_buddies(names);
     std::size_t after = mallinfo2().uordblks;
     per_buddy = static_cast<double>(after - before) / static_cast<double>(n);
-    benchmark::DoNotOptimize(t.item_count());
+    benchmark::DoNotOptimize(t.size());
   }
   state.counters["bytes_per_buddy"] = per_buddy;
 }

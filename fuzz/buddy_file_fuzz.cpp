@@ -1,5 +1,5 @@
-// buddy_file_fuzz.cpp - arbitrary bytes as a buddy file, through the loader
-// that reports a line it cannot use instead of ending the program.
+// buddy_file_fuzz.cpp - arbitrary bytes as a buddy file, through the loader,
+// which stops at a line it cannot use and says why.
 #include <cstddef>
 #include <cstdint>
 #include <cstdio>
@@ -25,13 +25,12 @@ std::string_view expected_name(std::string_view line) {
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
-  zibbet::global_settings.prog_name = "zibbet";
   if (size == 0) return 0;  // fmemopen wants at least one byte
   std::string bytes(reinterpret_cast<const char*>(data), size);
   std::FILE* in = fmemopen(bytes.data(), bytes.size(), "r");
   if (in == nullptr) return 0;
   zibbet::buddy_table table;
-  zibbet::buddy_line_error error = zibbet::try_load_buddy_lines(in, table);
+  zibbet::load_outcome error = zibbet::load_buddy_lines(in, table, "zibbet");
   std::fclose(in);
 
   // The lines as the file holds them: each up to and with its newline.
@@ -46,12 +45,12 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
 
   std::vector<zibbet::buddy*> held = table.items();
   if (held.size() > lines.size()) std::abort();
-  if (static_cast<std::size_t>(table.item_count()) != held.size()) std::abort();
+  if (table.size() != held.size()) std::abort();
   for (const zibbet::buddy* b : held) {
     // Lines are never merged: no name spans a newline or holds a NUL.
     if (b->name.find_first_of(std::string_view("\n\0", 2)) != std::string::npos) std::abort();
   }
-  if (error == zibbet::buddy_line_error::none) {
+  if (error == zibbet::load_outcome::ok) {
     // Every line made a buddy, held by its name (or an equal one before it).
     for (std::string_view line : lines) {
       if (table.find(expected_name(line)) == nullptr) std::abort();

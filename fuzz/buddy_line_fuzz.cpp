@@ -1,8 +1,8 @@
-// buddy_line_fuzz.cpp - arbitrary buddy lines into buddies, through the
-// variant of buddy_new that reports instead of ending the program.
+// buddy_line_fuzz.cpp - arbitrary buddy lines into buddies.
 #include <cstddef>
 #include <cstdint>
 #include <cstdlib>
+#include <optional>
 #include <string>
 #include <string_view>
 
@@ -10,10 +10,11 @@
 #include "buddy/option_text.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
-  zibbet::global_settings.prog_name = "zibbet";
+  const std::string prog_name = "zibbet";
   std::string_view raw(reinterpret_cast<const char*>(data), size);
-  zibbet::buddy_line_error error = zibbet::buddy_line_error::help;
-  std::unique_ptr<zibbet::buddy> b = zibbet::buddy_from_line(raw, error);
+  zibbet::parsed_buddy parsed = zibbet::parse_buddy_line(raw, prog_name);
+  const zibbet::load_outcome error = parsed.outcome;
+  const std::optional<zibbet::buddy>& b = parsed.made;
 
   // The line is the text up to its first NUL; it has option text exactly
   // when its first colon stands before its last byte.
@@ -21,16 +22,15 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   std::size_t colon = line.find(':');
   bool has_options = colon != std::string_view::npos && colon + 1 < line.size();
 
-  if (error != zibbet::buddy_line_error::none) {
+  if (error != zibbet::load_outcome::ok) {
     // Only option text can make a line fail, and a failed line makes nothing.
-    if (b != nullptr || !has_options) std::abort();
-    if (error == zibbet::buddy_line_error::quoting) {
-      zibbet::arg_vector words;
-      if (zibbet::split_option_text(line.substr(colon + 1), words) != -1) std::abort();
+    if (b.has_value() || !has_options) std::abort();
+    if (error == zibbet::load_outcome::quoting) {
+      if (zibbet::split_option_text(line.substr(colon + 1), prog_name)) std::abort();
     }
     return 0;
   }
-  if (b == nullptr) std::abort();
+  if (!b.has_value()) std::abort();
   if (b->name.find('\0') != std::string::npos) std::abort();
   if ((b->overrides != nullptr) != has_options) std::abort();
   if (b->presences != nullptr) std::abort();  // no login yet, no table yet

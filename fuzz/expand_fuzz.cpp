@@ -16,14 +16,16 @@
 #include <string>
 #include <string_view>
 
-#include "driver/settings.h"
+#include "base/presence.h"
+#include "base/settings.h"
 #include "watch/expand.h"
-#include "watch/presence.h"
 
 namespace {
 
 // is_control - the bytes a record may never put on a terminal.
-bool is_control(unsigned char c) { return c < 0x20 || c == 0x7f; }
+bool is_control(unsigned char c) {
+  return c < 0x20 || c == 0x7f;
+}
 
 // is_shell_safe - the bytes a record may put into a command as they are.
 bool is_shell_safe(unsigned char c) {
@@ -33,7 +35,9 @@ bool is_shell_safe(unsigned char c) {
 }
 
 // fixed_clock - a clock that does not move.
-std::time_t fixed_clock() { return 1700000000; }
+std::time_t fixed_clock() {
+  return 1700000000;
+}
 
 // take - the next `n` input bytes (fewer at the end).
 std::string_view take(std::string_view& in, std::size_t n) {
@@ -83,18 +87,17 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   fill(rec.ut_host, take(in, (host_len * 2U) % (sizeof rec.ut_host + 2)));
   const std::string tmpl = safe_template(in);
 
-  zibbet::settings& g = zibbet::global_settings;
+  zibbet::settings g;
+  g.prog_name = "zibbet";
   g.no_newline = static_cast<std::int16_t>(flags & 1U);
   g.write_buddies = static_cast<std::int16_t>((flags >> 1) & 1U);
   g.own_name = "me";
   const zibbet::expand_use use =
       (flags & 4U) != 0 ? zibbet::expand_use::command : zibbet::expand_use::text;
-  zibbet::set_expand_clock(fixed_clock);
+  const zibbet::watch_context ctx{g, fixed_clock};
 
-  zibbet::presence p;
-  p.entry = &rec;
-  p.state = static_cast<zibbet::presence_state>((flags >> 3) % 3U);
-  std::optional<std::string> out = zibbet::bud_expand_fmt(&p, tmpl.c_str(), use);
+  const zibbet::presence p{rec, static_cast<zibbet::presence_state>((flags >> 3) % 3U)};
+  std::optional<std::string> out = zibbet::bud_expand_fmt(ctx, &p, tmpl.c_str(), use);
   if (!out) std::abort();
   std::string_view text = *out;
 
@@ -106,9 +109,9 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   // Bytes that may appear in the result without having come from the
   // record: the template's own, and those of the escapes' fixed texts.
   std::array<bool, 256> ours{};
-  for (std::string_view s : {std::string_view(tmpl), std::string_view("logged on logged off"),
-                             std::string_view("bummin' not messaging localhost me"),
-                             std::string_view("0123456789:")}) {
+  for (std::string_view s :
+       {std::string_view(tmpl), std::string_view("logged on logged off"),
+        std::string_view("bummin' not messaging localhost me"), std::string_view("0123456789:")}) {
     for (char c : s) ours[static_cast<unsigned char>(c)] = true;
   }
   for (char ch : text) {

@@ -6,6 +6,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <cstdlib>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -17,7 +18,9 @@ namespace {
 using zibbet::arg_vector;
 
 // is_separator - the three bytes that end a word.
-bool is_separator(unsigned char c) { return c == '\t' || c == '\n' || c == ' '; }
+bool is_separator(unsigned char c) {
+  return c == '\t' || c == '\n' || c == ' ';
+}
 
 // is_plain - a byte that no quoting rule ever drops or adds.
 bool is_plain(unsigned char c) {
@@ -31,16 +34,20 @@ std::array<std::size_t, 256> byte_counts(std::string_view s) {
   return n;
 }
 
-// split - the words after element 0, or nothing on -1 (then `ok` is false).
+const std::string prog_name = "zibbet";
+
+// split - the words after element 0, or nothing on malformed quoting (then
+// `ok` is false).
 std::vector<std::string> split(std::string_view text, bool& ok) {
-  arg_vector out;
-  int n = zibbet::split_option_text(text, out);
-  if (n != -1 && n < 1) std::abort();
-  ok = n >= 1;
+  std::optional<arg_vector> split_words = zibbet::split_option_text(text, prog_name);
+  ok = split_words.has_value();
   if (!ok) return {};
+  arg_vector& out = *split_words;
+  const int n = out.argc();
+  if (n < 1) std::abort();
   const std::vector<std::string>& w = out.words();
-  if (static_cast<int>(w.size()) != n || out.argc() != n) std::abort();
-  if (w[0] != zibbet::global_settings.prog_name) std::abort();
+  if (static_cast<int>(w.size()) != n) std::abort();
+  if (w[0] != prog_name) std::abort();
   char** argv = out.argv();
   if (argv[n] != nullptr) std::abort();
   for (int i = 0; i < n; ++i) {
@@ -53,7 +60,6 @@ std::vector<std::string> split(std::string_view text, bool& ok) {
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
-  zibbet::global_settings.prog_name = "zibbet";
   std::string_view raw(reinterpret_cast<const char*>(data), size);
   // The text ends at its first NUL, as a C string would.
   std::string_view text = raw.substr(0, raw.find('\0'));
@@ -77,8 +83,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     std::array<std::size_t, 256> in = byte_counts(text);
     std::array<std::size_t, 256> got = byte_counts(joined);
     for (std::size_t c = 0; c < 256; ++c) {
-      if (is_plain(static_cast<unsigned char>(c)) ? got[c] != in[c] : got[c] > in[c])
-        std::abort();
+      if (is_plain(static_cast<unsigned char>(c)) ? got[c] != in[c] : got[c] > in[c]) std::abort();
     }
     // An empty word needs a pair of quotes of its own.
     if (2 * empty_words > in['"'] + in['\'']) std::abort();

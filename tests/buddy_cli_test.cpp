@@ -4,7 +4,6 @@
 // run. Which buddies are watched shows in the status lines of one pass
 // over a login-record fixture.
 #include <gtest/gtest.h>
-
 #include <pwd.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -14,6 +13,7 @@
 #include <string>
 #include <vector>
 
+#include "support/context.h"
 #include "support/harness.h"
 #include "support/records.h"
 
@@ -22,9 +22,7 @@ namespace {
 
 using names = std::vector<std::string>;
 
-const std::string banner =
-    "zibbet v0.53\t-\tziibbbeeet?\n"
-    "Copyright (C) 2026 the zibbet developers\n";
+const std::string banner = version_banner();
 
 const std::string refusal =
     "zibbet: no buddies specified\n"

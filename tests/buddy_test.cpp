@@ -1,28 +1,32 @@
 // buddy_test.cpp - buddies made from buddy lines: the name, the override
 // record, and the reasons a line makes no buddy.
+#include "buddy/buddy.h"
+
 #include <gtest/gtest.h>
 
 #include <optional>
 #include <string>
 
-#include "buddy/buddy.h"
-#include "support/globals.h"
+#include "support/context.h"
+#include "support/harness.h"
 
 namespace zibbet {
 namespace {
 
-// A fixture that names the program and gives the command line's settings
-// values an override record must not take over.
+// A fixture with the command line's settings holding values that an
+// override record must not take over.
 class BuddyLine : public testing::Test {
  protected:
   void SetUp() override {
-    global_settings.write_buddies = 1;
-    global_settings.exec_command = "echo global";
-    global_settings.message = "global greeting";
+    run_.write_buddies = 1;
+    run_.exec_command = "echo global";
+    run_.message = "global greeting";
   }
 
- private:
-  test::scoped_global_settings globals_;
+  // parse - the buddy line as the run reads it.
+  parsed_buddy parse(std::string_view line) { return parse_buddy_line(line, run_.prog_name); }
+
+  settings run_ = test::test_settings();
 };
 
 // What a line should make: the name and, when it has option text, the
@@ -76,12 +80,12 @@ TEST_F(BuddyLine, NameAndOverrides) {
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(testing::PrintToString(c.line));
-    buddy_line_error error = buddy_line_error::quoting;
     testing::internal::CaptureStderr();
-    std::unique_ptr<buddy> b = buddy_from_line(c.line, error);
+    parsed_buddy parsed = parse(c.line);
     std::string err = testing::internal::GetCapturedStderr();
-    ASSERT_NE(b, nullptr);
-    EXPECT_EQ(error, buddy_line_error::none);
+    ASSERT_TRUE(parsed.made.has_value());
+    EXPECT_EQ(parsed.outcome, load_outcome::ok);
+    const std::optional<buddy>& b = parsed.made;
     EXPECT_EQ(b->name, c.name);
     EXPECT_EQ(err, c.line.find("-x") == std::string::npos ? "" : "zibbet: invalid option -- 'x'\n");
     ASSERT_EQ(b->overrides != nullptr, c.overrides.has_value());
@@ -91,33 +95,32 @@ TEST_F(BuddyLine, NameAndOverrides) {
     EXPECT_EQ(b->overrides->status_message, c.overrides->status_message);
     EXPECT_EQ(b->overrides->exec_command, c.overrides->exec_command);
   }
-  // The global record is not touched by a buddy's options.
-  EXPECT_EQ(global_settings.prog_name, "zibbet");
-  EXPECT_EQ(global_settings.write_buddies, 1);
-  EXPECT_EQ(global_settings.message, "global greeting");
+  // The run's record is not touched by a buddy's options.
+  EXPECT_EQ(run_.prog_name, "zibbet");
+  EXPECT_EQ(run_.write_buddies, 1);
+  EXPECT_EQ(run_.message, "global greeting");
 }
 
 TEST_F(BuddyLine, LinesThatMakeNoBuddy) {
   struct {
     std::string line;
-    buddy_line_error error;
+    load_outcome error;
     std::string err;
   } cases[] = {
-      {"bob: -m \"hi\n", buddy_line_error::quoting, "error: unterminated \"\n"},
-      {"bob: -m 'hi\n", buddy_line_error::quoting, "error: unterminated '\n"},
-      {"bob: x\\", buddy_line_error::quoting, "syntax err: unterminated \\\n"},
-      {"bob: -v\n", buddy_line_error::version, ""},
-      {"bob: -w -v -h\n", buddy_line_error::version, ""},
-      {"bob: --help\n", buddy_line_error::help, ""},
+      {"bob: -m \"hi\n", load_outcome::quoting, "error: unterminated \"\n"},
+      {"bob: -m 'hi\n", load_outcome::quoting, "error: unterminated '\n"},
+      {"bob: x\\", load_outcome::quoting, "syntax err: unterminated \\\n"},
+      {"bob: -v\n", load_outcome::version, ""},
+      {"bob: -w -v -h\n", load_outcome::version, ""},
+      {"bob: --help\n", load_outcome::help, ""},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(testing::PrintToString(c.line));
-    buddy_line_error error = buddy_line_error::none;
     testing::internal::CaptureStderr();
-    std::unique_ptr<buddy> b = buddy_from_line(c.line, error);
+    parsed_buddy parsed = parse(c.line);
     std::string err = testing::internal::GetCapturedStderr();
-    EXPECT_EQ(b, nullptr);
-    EXPECT_EQ(error, c.error);
+    EXPECT_FALSE(parsed.made.has_value());
+    EXPECT_EQ(parsed.outcome, c.error);
     EXPECT_EQ(err, c.err);
   }
 }
@@ -126,31 +129,33 @@ TEST_F(BuddyLine, LongLinesAreLinesLikeAnyOther) {
   // Far beyond 16-bit lengths and colon positions.
   std::string name(40000, 'n');
   std::string message(70000, 'm');
-  buddy_line_error error = buddy_line_error::none;
-  std::unique_ptr<buddy> b = buddy_from_line(name + ": -w -m " + message + "\n", error);
-  ASSERT_NE(b, nullptr);
+  std::optional<buddy> b = parse(name + ": -w -m " + message + "\n").made;
+  ASSERT_TRUE(b.has_value());
   EXPECT_EQ(b->name, name);
   ASSERT_NE(b->overrides, nullptr);
   EXPECT_EQ(b->overrides->write_buddies, 1);
   EXPECT_EQ(b->overrides->message, message);
 
-  b = buddy_from_line(name + "\n", error);
-  ASSERT_NE(b, nullptr);
+  b = parse(name + "\n").made;
+  ASSERT_TRUE(b.has_value());
   EXPECT_EQ(b->name, name);
   EXPECT_EQ(b->overrides, nullptr);
 }
 
 TEST_F(BuddyLine, EveryBuddyStartsWithAnEmptyPresenceTable) {
-  std::unique_ptr<buddy> b = buddy_new("bob\n");
+  std::optional<buddy> b = parse("bob\n").made;
+  ASSERT_TRUE(b.has_value());
+  EXPECT_EQ(b->presences, nullptr);  // a buddy without logins holds no table
   presence_table& p = presences_of(*b);
-  EXPECT_EQ(p.table.bucket_count, 47);
-  EXPECT_EQ(p.item_count(), 0);
+  EXPECT_EQ(p.size(), 0U);
   EXPECT_EQ(&presences_of(*b), &p);  // made once, then kept
 }
 
-TEST_F(BuddyLine, MalformedQuotingEndsTheProgram) {
-  EXPECT_EXIT((void)buddy_new("bob: -m \"hi\n"), testing::ExitedWithCode(1),
-              "error: unterminated \"\nzibbet: bailing: error parsing config file\n\n");
+TEST(BuddyFile, MalformedQuotingEndsTheProgram) {
+  test::run_result r = test::run_zibbet({"-o", "-f", "-"}, {}, "bob: -m \"hi\n");
+  EXPECT_EQ(r.exit_code, 1);
+  EXPECT_EQ(r.err, "error: unterminated \"\nzibbet: bailing: error parsing config file\n\n");
+  EXPECT_EQ(r.out, "");
 }
 
 }  // namespace

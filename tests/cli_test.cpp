@@ -1,17 +1,15 @@
 // cli_test.cpp - the real binary's help, version, refusal and scanner
 // diagnostics, byte for byte.
 #include <gtest/gtest.h>
-
 #include <unistd.h>
 
+#include "support/context.h"
 #include "support/harness.h"
 
 namespace zibbet::test {
 namespace {
 
-const std::string banner =
-    "zibbet v0.53\t-\tziibbbeeet?\n"
-    "Copyright (C) 2026 the zibbet developers\n";
+const std::string banner = version_banner();
 
 const std::string usage =
     "\nusage:\tzibbet [OPTIONS] ...\n"
@@ -55,7 +53,7 @@ TEST(Cli, HelpAndVersionTextsOnStderrExitZero) {
       {{"--help"}, banner + usage},
       {{"-v"}, banner},
       {{"--vers"}, banner},
-      {{"-v", "-w"}, banner},        // words after -v are not looked at
+      {{"-v", "-w"}, banner},  // words after -v are not looked at
       {{"-w", "-h"}, banner + usage},
       {{"-F", "-x", "-v"}, "zibbet: invalid option -- 'x'\n" + banner},
   };
@@ -76,7 +74,7 @@ TEST(Cli, ProgramNameIsTheFinalPathComponentOfArgvZero) {
   opts.program = link;
   opts.args = {"-v"};
   run_result r = run(opts);
-  EXPECT_EQ(r.err.substr(0, r.err.find('\t')), "watcher v0.53");
+  EXPECT_EQ(r.err.substr(0, r.err.find('\n') + 1), test::banner("watcher"));
 }
 
 TEST(Cli, RefusesToRunWithoutBuddies) {

@@ -7,10 +7,9 @@
 
 #include <cstring>
 
-#include "driver/settings.h"
+#include "support/context.h"
 #include "support/harness.h"
 #include "support/records.h"
-#include "support/globals.h"
 
 namespace zibbet::test {
 namespace {
@@ -39,28 +38,22 @@ std::time_t local_time(int h, int m, int s) {
   return std::mktime(&tm);
 }
 
-// Fixes the clock at 09:05:07 and the global fields that expansions read;
-// puts everything back afterwards.
+// A run whose own name is bob, with the clock fixed at 09:05:07.
 class Expand : public ::testing::Test {
  protected:
-  void SetUp() override {
-    fixed_time = local_time(9, 5, 7);
-    set_expand_clock(fixed_clock);
-  }
-  void TearDown() override { set_expand_clock(nullptr); }
+  void SetUp() override { fixed_time = local_time(9, 5, 7); }
 
   // expand - the expansion of `tmpl` for one login.
-  static std::string expand(const utmpx& rec, presence_state state, const char* tmpl,
-                            expand_use use = expand_use::text) {
-    presence p;
-    p.entry = &rec;
-    p.state = state;
-    std::optional<std::string> r = bud_expand_fmt(&p, tmpl, use);
+  std::string expand(const utmpx& rec, presence_state state, const char* tmpl,
+                     expand_use use = expand_use::text) {
+    presence p{rec, state};
+    std::optional<std::string> r = bud_expand_fmt(ctx_, &p, tmpl, use);
     EXPECT_TRUE(r.has_value()) << tmpl;
     return r.value_or("<none>");
   }
 
-  scoped_global_settings globals_{"bob"};
+  settings run_ = test_settings("bob");
+  watch_context ctx_{run_, fixed_clock};
 };
 
 TEST_F(Expand, EscapesAndWorkedExamples) {
@@ -121,31 +114,30 @@ TEST_F(Expand, EscapesAndWorkedExamples) {
 
 TEST_F(Expand, GlobalFlagsAndNoNewline) {
   utmpx rec = make_record({"alice", "pts/3", ""});
-  global_settings.write_buddies = 1;
+  run_.write_buddies = 1;
   EXPECT_EQ(expand(rec, PRESENCE_NEW, "%m"), "messaging\n");
 
-  global_settings.no_newline = 1;
+  run_.no_newline = 1;
   EXPECT_EQ(expand(rec, PRESENCE_NEW, "%b"), "alice");
   EXPECT_EQ(expand(rec, PRESENCE_NEW, "%b%n"), "alice\n");  // %n still prints one
   EXPECT_EQ(expand(rec, PRESENCE_NEW, ""), "");
   EXPECT_EQ(expand(rec, PRESENCE_NEW, "%o", expand_use::command), "logged on ");
 
-  global_settings.own_name.reset();
+  run_.own_name.reset();
   EXPECT_EQ(expand(rec, PRESENCE_NEW, "[%u]"), "[]");
 }
 
 TEST_F(Expand, MissingTemplateOrPresenceGivesNone) {
   utmpx rec = make_record({"alice", "pts/3", ""});
-  presence p;
-  p.entry = &rec;
-  EXPECT_EQ(bud_expand_fmt(&p, nullptr), std::nullopt);
-  EXPECT_EQ(bud_expand_fmt(nullptr, "%b"), std::nullopt);
-  EXPECT_EQ(bud_expand_fmt(nullptr, nullptr, expand_use::command), std::nullopt);
+  presence p{rec, PRESENCE_NEW};
+  EXPECT_EQ(bud_expand_fmt(ctx_, &p, nullptr), std::nullopt);
+  EXPECT_EQ(bud_expand_fmt(ctx_, nullptr, "%b"), std::nullopt);
+  EXPECT_EQ(bud_expand_fmt(ctx_, nullptr, nullptr, expand_use::command), std::nullopt);
 }
 
 TEST_F(Expand, OneClockReadingPerCall) {
   ticking_reads = 0;
-  set_expand_clock(ticking_clock);
+  ctx_.clock = ticking_clock;
   utmpx rec = make_record({"alice", "pts/3", ""});
   // Every %d of one call shows the same second; the next call reads anew.
   EXPECT_EQ(expand(rec, PRESENCE_NEW, "%d %d %d"), "09:05:07 09:05:07 09:05:07\n");

@@ -1,9 +1,6 @@
 // login_records_test.cpp - the login-record readers on real records files:
-// the one-read reader and the getutxent loop agree record for record, the
-// read lock of a writer is honoured, and the file a pass reads is chosen
-// by the explicit name, then ZIBBET_UTMP, then the default.
-#include "watch/login_records.h"
-
+// the chunked reader and the getutxent loop agree record for record, and
+// the read lock of a writer is honoured.
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <poll.h>
@@ -19,26 +16,40 @@
 #include <thread>
 #include <vector>
 
+#include "base/login_record.h"
 #include "support/harness.h"
 #include "support/records.h"
-#include "watch/presence.h"
+#include "watch/utmp_source.h"
 
 namespace zibbet::test {
 namespace {
 
-using reader_fn = void (*)(const char*, login_record_fn, void*);
+// The readers of a records file at a path.
+enum class reader { chunked, portable, platform };
 
-// Every record a reader hands out, as raw bytes, in the order given.
-std::vector<std::string> collect(reader_fn reader, const std::string& path) {
+// Every record one pass of a reader hands out, as raw bytes, in order.
+std::vector<std::string> collect(login_source& source) {
   std::vector<std::string> out;
-  reader(
-      path.c_str(),
-      [](const utmpx& r, void* ctx) {
-        static_cast<std::vector<std::string>*>(ctx)->emplace_back(reinterpret_cast<const char*>(&r),
-                                                                  sizeof r);
-      },
-      &out);
+  auto keep = [&out](const utmpx& r) {
+    out.emplace_back(reinterpret_cast<const char*>(&r), sizeof r);
+  };
+  source.read(keep);
   return out;
+}
+std::vector<std::string> collect(reader which, const std::string& path) {
+  switch (which) {
+    case reader::chunked: {
+      records_file_source source(path);
+      return collect(source);
+    }
+    case reader::portable: {
+      utmpx_api_source source(path);
+      return collect(source);
+    }
+    case reader::platform: break;
+  }
+  std::unique_ptr<login_source> source = make_records_source(path);
+  return collect(*source);
 }
 
 std::string bytes_of(const utmpx& r) {
@@ -88,6 +99,15 @@ TEST(LoginRecords, BothReadersYieldTheSameRecordsInFileOrder) {
   ASSERT_EQ(truncate(stub.c_str(), 10), 0);
   const std::string empty = dir / "empty";
   write_raw_records(empty, {});
+  // Over a chunk of records, cut in the middle of a record that a chunk
+  // boundary splits.
+  std::vector<utmpx> long_records;
+  for (int i = 0; i < 700; ++i)
+    long_records.push_back(make_record({"u" + std::to_string(i), "pts/" + std::to_string(i), ""}));
+  const std::string long_cut = dir / "long-cut";
+  write_raw_records(long_cut, long_records);
+  ASSERT_EQ(truncate(long_cut.c_str(), 600 * sizeof(utmpx) + 7), 0);
+  long_records.resize(600);
   mkdir((dir / "folder").c_str(), 0755);
 
   struct {
@@ -101,15 +121,14 @@ TEST(LoginRecords, BothReadersYieldTheSameRecordsInFileOrder) {
       {"empty file", empty, {}},
       {"missing file", dir / "missing", {}},
       {"a folder", dir / "folder", {}},
+      {"600 records and a cut one", long_cut, all_bytes(long_records)},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name);
-    std::vector<std::string> portable = collect(read_records_portable, c.path);
+    std::vector<std::string> portable = collect(reader::portable, c.path);
     EXPECT_EQ(portable, c.expected);
-#if ZIBBET_WHOLE_FILE_RECORDS
-    EXPECT_EQ(collect(read_records_whole_file, c.path), portable);
-#endif
-    EXPECT_EQ(collect(read_login_records, c.path), portable);
+    EXPECT_EQ(collect(reader::chunked, c.path), portable);
+    EXPECT_EQ(collect(reader::platform, c.path), portable);
   }
 }
 
@@ -118,11 +137,12 @@ TEST(LoginRecords, FullWidthFieldsAreReadToTheirWidthOnly) {
   const std::string path = dir / "utmp";
   write_raw_records(path, {full_width_record()});
   std::vector<std::string> seen;
-  for_each_login_record(path.c_str(), [&](const utmpx& r) {
+  auto fields = [&](const utmpx& r) {
     seen.emplace_back(utmpx_user(r));
     seen.emplace_back(utmpx_line(r));
     seen.emplace_back(utmpx_host(r));
-  });
+  };
+  make_records_source(path)->read(fields);
   ASSERT_EQ(seen.size(), 3u);
   EXPECT_EQ(seen[0], std::string(sizeof(utmpx{}.ut_user), 'u'));
   EXPECT_EQ(seen[1], std::string(sizeof(utmpx{}.ut_line), 'l'));
@@ -134,31 +154,34 @@ TEST(LoginRecords, ReadersSeeAFileReplacedByRenameBetweenPasses) {
   const std::string path = dir / "utmp";
   const utmpx first = make_record({"alice", "pts/1", ""});
   const utmpx second = make_record({"bob", "pts/2", ""});
-  for (reader_fn reader : {read_records_portable, read_login_records}) {
+  // One source object per reader, read pass after pass, as a run does.
+  records_file_source chunked(path);
+  utmpx_api_source portable(path);
+  for (login_source* source :
+       {static_cast<login_source*>(&chunked), static_cast<login_source*>(&portable)}) {
     write_raw_records(path, {first});
-    EXPECT_EQ(collect(reader, path), all_bytes({first}));
+    EXPECT_EQ(collect(*source), all_bytes({first}));
     write_raw_records(path, {second, first});
-    EXPECT_EQ(collect(reader, path), all_bytes({second, first}));
+    EXPECT_EQ(collect(*source), all_bytes({second, first}));
     write_raw_records(path, {});
-    EXPECT_EQ(collect(reader, path), all_bytes({}));
+    EXPECT_EQ(collect(*source), all_bytes({}));
   }
 }
 
 TEST(LoginRecords, ARecordsFileGrownBeyondItsFirstSizeIsReadWhole) {
-  // The reader's buffer is sized by the first file; a much larger one later
+  // The reader keeps its buffer between passes; a much larger file later
   // must still come out whole and in order.
   temp_dir dir;
   const std::string path = dir / "utmp";
+  std::unique_ptr<login_source> source = make_records_source(path);
   write_raw_records(path, {make_record({"alice", "pts/1", ""})});
-  ASSERT_EQ(collect(read_login_records, path).size(), 1u);
+  ASSERT_EQ(collect(*source).size(), 1u);
   std::vector<utmpx> many;
   for (int i = 0; i < 500; ++i)
     many.push_back(make_record({"u" + std::to_string(i), "pts/" + std::to_string(i), ""}));
   write_raw_records(path, many);
-  EXPECT_EQ(collect(read_login_records, path), all_bytes(many));
+  EXPECT_EQ(collect(*source), all_bytes(many));
 }
-
-#if ZIBBET_WHOLE_FILE_RECORDS
 
 // A child process that holds a write lock on a file (fcntl locks belong to
 // a process, so the lock must come from another one) until told to let go.
@@ -208,7 +231,7 @@ class lock_holder {
   int release_[2] = {-1, -1};
 };
 
-TEST(LoginRecords, TheOneReadReaderWaitsForAWritersLock) {
+TEST(LoginRecords, TheChunkedReaderWaitsForAWritersLock) {
   temp_dir dir;
   const std::string path = dir / "utmp";
   const utmpx before = make_record({"alice", "pts/1", "old"});
@@ -222,7 +245,7 @@ TEST(LoginRecords, TheOneReadReaderWaitsForAWritersLock) {
   ASSERT_GE(watch, 0);
   ASSERT_GE(inotify_add_watch(watch, path.c_str(), IN_OPEN), 0);
   std::vector<std::string> seen;
-  std::thread reader([&] { seen = collect(read_records_whole_file, path); });
+  std::thread reader([&] { seen = collect(reader::chunked, path); });
   // Once the reader has opened the file, let the writer finish. The reader
   // must come back with the writer's finished record, never a mix; that a
   // held lock keeps it out at all is shown by the give-up test below.
@@ -234,43 +257,15 @@ TEST(LoginRecords, TheOneReadReaderWaitsForAWritersLock) {
   EXPECT_EQ(seen, all_bytes({after}));
 }
 
-TEST(LoginRecords, TheOneReadReaderGivesUpOnALockThatIsNeverReleased) {
+TEST(LoginRecords, TheChunkedReaderGivesUpOnALockThatIsNeverReleased) {
   temp_dir dir;
   const std::string path = dir / "utmp";
   write_raw_records(path, {make_record({"alice", "pts/1", ""})});
   lock_holder writer(path, "");
   // After its bounded wait the pass gets no records, as glibc's reader.
-  EXPECT_EQ(collect(read_records_whole_file, path), std::vector<std::string>{});
+  EXPECT_EQ(collect(reader::chunked, path), std::vector<std::string>{});
   writer.release();
-  EXPECT_EQ(collect(read_records_whole_file, path).size(), 1u);
-}
-
-#endif
-
-TEST(LoginRecords, TheFileIsTheNamedOneThenZibbetUtmpThenTheDefault) {
-  const char* saved = std::getenv("ZIBBET_UTMP");
-  std::string saved_value = saved != nullptr ? saved : "";
-
-  unsetenv("ZIBBET_UTMP");
-  set_login_records_file(nullptr);
-  EXPECT_EQ(login_records_file(), nullptr);
-
-  setenv("ZIBBET_UTMP", "", 1);  // empty counts as not set
-  EXPECT_EQ(login_records_file(), nullptr);
-
-  setenv("ZIBBET_UTMP", "/some/records", 1);
-  ASSERT_NE(login_records_file(), nullptr);
-  EXPECT_STREQ(login_records_file(), "/some/records");
-
-  set_login_records_file("/named/records");
-  EXPECT_STREQ(login_records_file(), "/named/records");
-  set_login_records_file(nullptr);
-  EXPECT_STREQ(login_records_file(), "/some/records");
-
-  if (saved != nullptr)
-    setenv("ZIBBET_UTMP", saved_value.c_str(), 1);
-  else
-    unsetenv("ZIBBET_UTMP");
+  EXPECT_EQ(collect(reader::chunked, path).size(), 1u);
 }
 
 }  // namespace

@@ -15,61 +15,22 @@
 #include <cstdlib>
 #include <functional>
 
-#include "driver/settings.h"
+#include "support/context.h"
 #include "support/harness.h"
+#include "support/process.h"
 #include "support/records.h"
 #include "support/terminal.h"
-#include "support/globals.h"
 
 namespace zibbet::test {
 namespace {
 
-
-// children - the pids of this process's children, running or defunct.
-std::vector<pid_t> children() {
-  std::vector<pid_t> out;
-  DIR* tasks = opendir("/proc/self/task");
-  if (tasks == nullptr) return out;
-  while (dirent* t = readdir(tasks)) {
-    if (t->d_name[0] == '.') continue;
-    std::string list = read_file(std::string("/proc/self/task/") + t->d_name + "/children");
-    std::size_t pos = 0;
-    while (pos < list.size()) {
-      std::size_t end = list.find(' ', pos);
-      if (end == std::string::npos) end = list.size();
-      if (end > pos) out.push_back(static_cast<pid_t>(std::stol(list.substr(pos, end - pos))));
-      pos = end + 1;
-    }
-  }
-  closedir(tasks);
-  return out;
-}
-
-// zombies - how many children are defunct.
-int zombies() {
-  int n = 0;
-  for (pid_t c : children()) {
-    std::string stat = read_file("/proc/" + std::to_string(c) + "/stat");
-    std::size_t paren = stat.rfind(')');
-    if (paren != std::string::npos && paren + 2 < stat.size() && stat[paren + 2] == 'Z') ++n;
-  }
-  return n;
-}
-
-// Where a captured call's standard output and standard error went.
-struct captured {
-  std::string out;
-  std::string err;
-  std::string err_path;  ///< children that outlive the call write here
-};
-
-// Known global settings, a fake write(1) first on PATH that logs its
+// Known run settings, a fake write(1) first on PATH that logs its
 // arguments and input, and a pseudo-terminal as the buddy's line.
 class Notify : public ::testing::Test {
  protected:
   void SetUp() override {
-    global_settings.status_message = "status %b %o";
-    global_settings.message = "hi %b";
+    run_.status_message = "status %b %o";
+    run_.message = "hi %b";
     ASSERT_EQ(mkdir((dir_ / "bin").c_str(), 0755), 0);
     install_write(logging_write_script);
     log_ = dir_ / "write.log";
@@ -78,14 +39,14 @@ class Notify : public ::testing::Test {
     setenv("PATH", (dir_ / "bin" + ":" + saved_path_).c_str(), 1);
     setenv("FAKE_WRITE_LOG", log_.c_str(), 1);
     ASSERT_FALSE(term_.line().empty()) << "no pseudo-terminal";
-    reap_children();
+    reap_children(ctx_);
   }
   void TearDown() override {
     setenv("PATH", saved_path_.c_str(), 1);
     unsetenv("FAKE_WRITE_LOG");
     // Leave no command child behind for the next test.
-    wait_until([] {
-      reap_children();
+    wait_until([this] {
+      reap_children(ctx_);
       return children().empty();
     });
   }
@@ -95,33 +56,15 @@ class Notify : public ::testing::Test {
   // capture - runs fn with standard output and standard error sent to
   // files of their own, and returns what they got.
   captured capture(const std::function<void()>& fn) {
-    std::string stem = dir_ / ("capture" + std::to_string(++captures_));
-    std::fflush(stdout);
-    int saved_out = dup(1);
-    int saved_err = dup(2);
-    int out = open((stem + ".out").c_str(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0644);
-    int err = open((stem + ".err").c_str(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0644);
-    dup2(out, 1);
-    dup2(err, 2);
-    fn();
-    std::fflush(stdout);
-    dup2(saved_out, 1);
-    dup2(saved_err, 2);
-    close(saved_out);
-    close(saved_err);
-    close(out);
-    close(err);
-    return {read_file(stem + ".out"), read_file(stem + ".err"), stem + ".err"};
+    return test::capture(dir_ / ("capture" + std::to_string(++captures_)), fn);
   }
 
   // notify - notify_buddy for alice on our terminal, captured.
   captured notify(const buddy& b, presence_state state, std::int16_t greet_mode,
                   const std::string& user = "alice") {
     utmpx rec = make_record({user, term_.line(), ""});
-    presence p;
-    p.entry = &rec;
-    p.state = state;
-    return capture([&] { notify_buddy(b, p, greet_mode); });
+    presence p{rec, state};
+    return capture([&] { notify_buddy(ctx_, b, p, greet_mode); });
   }
 
   // written - what the fake write utility was given, consumed.
@@ -135,7 +78,8 @@ class Notify : public ::testing::Test {
     return "argv: [" + user + "] [" + term_.line() + "]\n";
   }
 
-  scoped_global_settings globals_{"bob"};
+  settings run_ = test_settings("bob");
+  watch_context ctx_{run_};
   temp_dir dir_;
   pseudo_terminal term_;
   std::string log_;
@@ -176,7 +120,7 @@ TEST_F(Notify, GreetingTable) {
     buddy b;
     b.name = "alice";
     if (c.override_record) b.overrides = own_settings(c.own_write);
-    global_settings.write_buddies = c.global_write;
+    run_.write_buddies = c.global_write;
     captured got = notify(b, PRESENCE_NEW, c.greet_mode);
     std::string status = c.override_record ? "own status alice\n" : "status alice logged on \n";
     std::string prompt = "can i write to " + term_.line() + "?";
@@ -189,14 +133,14 @@ TEST_F(Notify, GreetingTable) {
 
 TEST_F(Notify, OnlyTheGlobalNoNewlineCounts) {
   buddy global_buddy;
-  global_settings.no_newline = 1;
-  global_settings.write_buddies = 1;
+  run_.no_newline = 1;
+  run_.write_buddies = 1;
   captured got = notify(global_buddy, PRESENCE_NEW, 1);
   EXPECT_EQ(got.out, "status alice logged on can i write to " + term_.line() + "?");
   EXPECT_EQ(written(), argv_line() + "hi alice");  // no newline at all
 
   // A buddy's own -n changes nothing: two newlines after the greeting.
-  global_settings.no_newline = 0;
+  run_.no_newline = 0;
   buddy own;
   own.overrides = own_settings(1);
   own.overrides->no_newline = 1;
@@ -207,7 +151,7 @@ TEST_F(Notify, OnlyTheGlobalNoNewlineCounts) {
 TEST_F(Notify, WriteGetsRecordNamesAsArgumentsWithoutAShell) {
   captured got;
   int r = 0;
-  got = capture([&] { r = write_to_buddy("x y;$(touch pwned)'", term_.line(), "hello\n"); });
+  got = capture([&] { r = write_to_buddy(ctx_, "x y;$(touch pwned)'", term_.line(), "hello\n"); });
   EXPECT_EQ(r, 0);
   EXPECT_EQ(written(), argv_line("x y;$(touch pwned)'") + "hello\n\n");
   EXPECT_EQ(access("pwned", F_OK), -1);
@@ -229,7 +173,7 @@ TEST_F(Notify, RefusedLinesStillPrompt) {
   };
   for (const auto& c : cases) {
     int r = 0;
-    captured got = capture([&] { r = write_to_buddy("alice", c.line, "hi alice\n"); });
+    captured got = capture([&] { r = write_to_buddy(ctx_, "alice", c.line, "hi alice\n"); });
     std::string shown = c.line;
     for (char& ch : shown)
       if (ch == '\x1b') ch = '?';
@@ -242,8 +186,8 @@ TEST_F(Notify, RefusedLinesStillPrompt) {
 }
 
 TEST_F(Notify, SeenDoesNothingAndGoneOnlyPrintsItsStatus) {
-  global_settings.write_buddies = 1;
-  global_settings.exec_command = "touch " + (dir_ / "ran");
+  run_.write_buddies = 1;
+  run_.exec_command = "touch " + (dir_ / "ran");
   buddy global_buddy;
   buddy own;
   own.overrides = own_settings(1);
@@ -267,14 +211,14 @@ TEST_F(Notify, SeenDoesNothingAndGoneOnlyPrintsItsStatus) {
 
 TEST_F(Notify, CommandRunsOnceForANewLogin) {
   std::string out = dir_ / "cmd.out";
-  global_settings.exec_command = "echo ran %b on %l >> " + out;
+  run_.exec_command = "echo ran %b on %l >> " + out;
   buddy b;
   captured got = notify(b, PRESENCE_NEW, -1);
   EXPECT_EQ(got.out, "status alice logged on \n");
   std::string want = "ran alice on " + term_.line() + "\n";
   EXPECT_TRUE(wait_until([&] { return read_file(out) == want; })) << read_file(out);
-  EXPECT_TRUE(wait_until([] {
-    reap_children();
+  EXPECT_TRUE(wait_until([this] {
+    reap_children(ctx_);
     return children().empty();
   }));
   EXPECT_EQ(read_file(out), want);
@@ -282,7 +226,7 @@ TEST_F(Notify, CommandRunsOnceForANewLogin) {
 }
 
 TEST_F(Notify, FailingCommandWarnsOverTwoLines) {
-  global_settings.exec_command = "false";
+  run_.exec_command = "false";
   buddy b;
   captured got = notify(b, PRESENCE_NEW, -1);
   const std::string want = "warning: system(false\n) returned 256\n";
@@ -294,7 +238,7 @@ TEST_F(Notify, CommandChildNeverWritesOurBufferedOutput) {
   pid_t pid = -1;
   captured got = capture([&] {
     std::fputs("pending, not flushed", stdout);
-    pid = fork_and_exec("true");
+    pid = fork_and_exec(ctx_, "true");
     if (pid > 0) waitpid(pid, nullptr, 0);
   });
   EXPECT_GT(pid, 0);
@@ -314,13 +258,13 @@ TEST_F(Notify, ChildrenStartWithDefaultSigpipeAndNoMask) {
   sigprocmask(SIG_BLOCK, &usr2, &old_mask);
 
   install_write("#!/bin/sh\ngrep -E '^Sig(Ign|Blk)' /proc/self/status >> \"$FAKE_WRITE_LOG\"\n");
-  (void)capture([&] { (void)write_to_buddy("alice", term_.line(), "hi\n"); });
+  (void)capture([&] { (void)write_to_buddy(ctx_, "alice", term_.line(), "hi\n"); });
   std::string write_sigs = written();
 
   std::string cmd_out = dir_ / "cmd.sigs";
   (void)capture([&] {
-    (void)fork_and_exec("grep -E '^Sig(Ign|Blk)' /proc/self/status > " + cmd_out + ".tmp && mv " +
-                        cmd_out + ".tmp " + cmd_out);
+    (void)fork_and_exec(ctx_, "grep -E '^Sig(Ign|Blk)' /proc/self/status > " + cmd_out +
+                                  ".tmp && mv " + cmd_out + ".tmp " + cmd_out);
   });
   EXPECT_TRUE(wait_until([&] { return !read_file(cmd_out).empty(); }));
   std::string cmd_sigs = read_file(cmd_out);
@@ -345,7 +289,7 @@ TEST_F(Notify, WriteUtilityThatExitsAtOnceIsSurvived) {
   sigaction(SIGPIPE, nullptr, &before);
   std::string greeting(1 << 20, 'x');
   int r = 0;
-  captured got = capture([&] { r = write_to_buddy("alice", term_.line(), greeting); });
+  captured got = capture([&] { r = write_to_buddy(ctx_, "alice", term_.line(), greeting); });
   EXPECT_EQ(r, 0);
   EXPECT_EQ(got.out, "can i write to " + term_.line() + "?");
   struct sigaction after {};
@@ -358,17 +302,17 @@ TEST_F(Notify, AWriteUtilityThatNeverEndsIsStoppedAfterTheLimit) {
   // Stuck as on a buddy's stopped terminal: it neither reads nor ends. A
   // greeting larger than a pipe holds would block a plain write for good.
   install_write("#!/bin/sh\nexec sleep 1000\n");
-  set_greeting_limit(std::chrono::milliseconds(300));
+  ctx_.greeting_limit = std::chrono::milliseconds(300);
   for (std::size_t size : {std::size_t{16}, std::size_t{1} << 20}) {
     SCOPED_TRACE(size);
     int r = -1;
-    captured got = capture([&] { r = write_to_buddy("alice", term_.line(), std::string(size, 'x')); });
+    captured got =
+        capture([&] { r = write_to_buddy(ctx_, "alice", term_.line(), std::string(size, 'x')); });
     EXPECT_EQ(r, 0);
     EXPECT_EQ(got.err, "zibbet: warning, write to alice on " + term_.line() +
                            " took too long; stopped it\n");
     EXPECT_TRUE(children().empty());  // stopped and reaped
   }
-  set_greeting_limit(std::chrono::seconds(10));
 }
 
 TEST_F(Notify, MissingWriteUtilityIsReported) {
@@ -376,14 +320,14 @@ TEST_F(Notify, MissingWriteUtilityIsReported) {
   ASSERT_EQ(mkdir(empty.c_str(), 0755), 0);
   setenv("PATH", empty.c_str(), 1);
   int r = 0;
-  captured got = capture([&] { r = write_to_buddy("alice", term_.line(), "hi\n"); });
+  captured got = capture([&] { r = write_to_buddy(ctx_, "alice", term_.line(), "hi\n"); });
   EXPECT_EQ(r, 0);
   EXPECT_EQ(got.err, "zibbet: cannot run write: No such file or directory\n");
   EXPECT_TRUE(children().empty());
 }
 
 TEST_F(Notify, NoDefunctChildrenAfterManyCommands) {
-  global_settings.exec_command = "true";
+  run_.exec_command = "true";
   buddy b;
   for (int i = 0; i < 60; ++i) (void)notify(b, PRESENCE_NEW, -1);
   // Later notification rounds collect every command that has ended.

@@ -1,11 +1,12 @@
 // option_text_test.cpp - the quoting rules of a buddy's option text, word
 // for word and byte for byte, and the three error messages.
+#include "buddy/option_text.h"
+
 #include <gtest/gtest.h>
 
+#include <optional>
 #include <string>
 #include <vector>
-
-#include "buddy/option_text.h"
 
 namespace zibbet {
 namespace {
@@ -15,14 +16,11 @@ using words = std::vector<std::string>;
 // A fixture that names the program, as the command line would.
 class OptionText : public testing::Test {
  protected:
-  void SetUp() override {
-    saved_ = global_settings.prog_name;
-    global_settings.prog_name = "zibbet";
+  // split - the words of `text`, or nothing on malformed quoting.
+  std::optional<arg_vector> split(std::string_view text) {
+    return split_option_text(text, prog_name_);
   }
-  void TearDown() override { global_settings.prog_name = saved_; }
-
- private:
-  std::string saved_;
+  std::string prog_name_ = "zibbet";
 };
 
 TEST_F(OptionText, SplitsIntoWords) {
@@ -79,8 +77,10 @@ TEST_F(OptionText, SplitsIntoWords) {
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(testing::PrintToString(c.text));
-    arg_vector out;
-    int count = split_option_text(c.text, out);
+    std::optional<arg_vector> split_words = split(c.text);
+    ASSERT_TRUE(split_words.has_value());
+    arg_vector& out = *split_words;
+    int count = out.argc();
     ASSERT_EQ(count, static_cast<int>(c.expected.size()) + 1);
     ASSERT_EQ(out.argc(), count);
     EXPECT_EQ(out.words()[0], "zibbet");
@@ -92,13 +92,14 @@ TEST_F(OptionText, SplitsIntoWords) {
 }
 
 TEST_F(OptionText, ElementZeroIsACopyOfTheProgramName) {
-  global_settings.prog_name = "watcher";
-  arg_vector out;
-  ASSERT_EQ(split_option_text("-w", out), 2);
-  EXPECT_EQ(out.words()[0], "watcher");
+  prog_name_ = "watcher";
+  std::optional<arg_vector> out = split("-w");
+  ASSERT_TRUE(out.has_value());
+  ASSERT_EQ(out->argc(), 2);
+  EXPECT_EQ(out->words()[0], "watcher");
 }
 
-TEST_F(OptionText, MalformedQuotingWritesOneMessageAndLeavesTheVector) {
+TEST_F(OptionText, MalformedQuotingWritesOneMessageAndGivesNoWords) {
   struct {
     std::string text;
     std::string message;
@@ -115,13 +116,11 @@ TEST_F(OptionText, MalformedQuotingWritesOneMessageAndLeavesTheVector) {
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(testing::PrintToString(c.text));
-    arg_vector out(words{"untouched"});
     testing::internal::CaptureStderr();
-    int count = split_option_text(c.text, out);
+    std::optional<arg_vector> out = split(c.text);
     std::string err = testing::internal::GetCapturedStderr();
-    EXPECT_EQ(count, -1);
+    EXPECT_FALSE(out.has_value());
     EXPECT_EQ(err, c.message);
-    EXPECT_EQ(out.words(), words{"untouched"});
   }
 }
 
@@ -130,9 +129,10 @@ TEST_F(OptionText, LongTextsSplitWhole) {
   std::string word(999, 'x');
   std::string text;
   for (int k = 0; k < 200; ++k) text += (k % 2 == 0 ? word : "\"" + word + "\"") + " ";
-  arg_vector out;
-  ASSERT_EQ(split_option_text(text, out), 201);
-  for (std::size_t k = 1; k < 201; ++k) EXPECT_EQ(out.words()[k], word);
+  std::optional<arg_vector> out = split(text);
+  ASSERT_TRUE(out.has_value());
+  ASSERT_EQ(out->argc(), 201);
+  for (std::size_t k = 1; k < 201; ++k) EXPECT_EQ(out->words()[k], word);
 }
 
 }  // namespace

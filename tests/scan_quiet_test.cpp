@@ -17,11 +17,12 @@
 #include <vector>
 
 #include "buddy/buddy.h"
+#include "support/context.h"
 #include "support/harness.h"
+#include "support/process.h"
 #include "support/records.h"
-#include "watch/login_records.h"
 #include "watch/scan.h"
-#include "support/globals.h"
+#include "watch/utmp_source.h"
 
 namespace {
 std::atomic<bool> counting{false};
@@ -39,35 +40,32 @@ void counted_free(void* p) {
 }
 }  // namespace
 
-void* operator new(std::size_t n) { return counted_alloc(n); }
-void* operator new[](std::size_t n) { return counted_alloc(n); }
-void operator delete(void* p) noexcept { counted_free(p); }
-void operator delete[](void* p) noexcept { counted_free(p); }
-void operator delete(void* p, std::size_t) noexcept { counted_free(p); }
-void operator delete[](void* p, std::size_t) noexcept { counted_free(p); }
+void* operator new(std::size_t n) {
+  return counted_alloc(n);
+}
+void* operator new[](std::size_t n) {
+  return counted_alloc(n);
+}
+void operator delete(void* p) noexcept {
+  counted_free(p);
+}
+void operator delete[](void* p) noexcept {
+  counted_free(p);
+}
+void operator delete(void* p, std::size_t) noexcept {
+  counted_free(p);
+}
+void operator delete[](void* p, std::size_t) noexcept {
+  counted_free(p);
+}
 
 namespace zibbet::test {
 namespace {
 
-// children - the pids of this process's children, zombies included: the
-// processes whose parent (field 4 of /proc/PID/stat) is this one.
-std::set<std::string> children() {
-  std::set<std::string> out;
-  std::string self = std::to_string(getpid());
-  DIR* d = opendir("/proc");
-  if (d == nullptr) return out;
-  while (const dirent* e = readdir(d)) {
-    if (e->d_name[0] < '0' || e->d_name[0] > '9') continue;
-    std::string stat = read_file(std::string("/proc/") + e->d_name + "/stat");
-    std::size_t paren = stat.rfind(')');
-    if (paren == std::string::npos) continue;
-    // ") S PPID ..."
-    std::size_t ppid_start = stat.find(' ', paren + 2);
-    if (ppid_start == std::string::npos) continue;
-    std::size_t ppid_end = stat.find(' ', ppid_start + 1);
-    if (stat.compare(ppid_start + 1, ppid_end - ppid_start - 1, self) == 0) out.insert(e->d_name);
-  }
-  closedir(d);
+// child_pids - this process's children, defunct ones included.
+std::set<pid_t> child_pids() {
+  std::set<pid_t> out;
+  for (const child_process& c : children()) out.insert(c.pid);
   return out;
 }
 
@@ -89,8 +87,6 @@ struct quiet_pass {
 
 class QuietPass : public ::testing::Test {
  protected:
-  void TearDown() override { set_login_records_file(nullptr); }
-
   // steady - `logged_in` buddies with `lines` logins each, `idle` buddies
   // who never log in, `strangers` records of users nobody watches. After
   // a first pass has seen every login, measures a second pass over the
@@ -102,47 +98,36 @@ class QuietPass : public ::testing::Test {
     std::vector<login> logins;
     for (int b = 0; b < logged_in + idle; ++b) {
       std::string name = numbered("b", b, "-with-a-long-name");
-      buddies.insert(buddy_new(name));
+      buddies.insert(buddy{name, nullptr, nullptr});
       for (int l = 0; b < logged_in && l < lines; ++l)
         logins.push_back({name, numbered("l", l, "/a/long/line"), "host.example"});
     }
     for (int s = 0; s < strangers; ++s)
       logins.push_back({numbered("g", s, "-with-a-long-name"), numbered("t", s, "/line"), ""});
     write_records(records, logins);
-    set_login_records_file(records.c_str());
+    records_file_source source(records);
+    settings run = test_settings("me");
+    watch_context ctx{run};
 
     quiet_pass out;
-    std::string printed = dir / "stdout";
-    std::fflush(stdout);
-    int saved = dup(1);
-    int fd = open(printed.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
-    dup2(fd, 1);
-    close(fd);
-    scan_logins(buddies, -1);
-    std::fflush(stdout);
-    std::size_t first_pass_output = read_file(printed).size();
+    fd_capture printed(1, dir / "stdout");
+    scan_logins(buddies, source, ctx, -1);
+    std::size_t first_pass_output = printed.text().size();
 
-    global_settings.write_buddies = 1;
-    global_settings.exec_command = "echo ran >> " + (dir / "ran");
-    std::set<std::string> before = children();
+    run.write_buddies = 1;
+    run.exec_command = "echo ran >> " + (dir / "ran");
+    std::set<pid_t> before = child_pids();
     allocations = 0;
     releases = 0;
     counting = true;
-    scan_logins(buddies, 1);
+    scan_logins(buddies, source, ctx, 1);
     counting = false;
     out.allocations = allocations;
     out.kept = allocations - releases;
-    out.forked = children() != before;
-    std::fflush(stdout);
-    dup2(saved, 1);
-    close(saved);
-    out.printed = read_file(printed).substr(first_pass_output);
-    global_settings.write_buddies = 0;
-    global_settings.exec_command.reset();
+    out.forked = child_pids() != before;
+    out.printed = printed.text().substr(first_pass_output);
     return out;
   }
-
-  scoped_global_settings globals_{"me"};
 };
 
 TEST_F(QuietPass, PrintsSendsRunsAndKeepsNothingAndAllocatesPerLoggedInBuddyOnly) {

@@ -12,11 +12,11 @@
 #include <vector>
 
 #include "buddy/buddy.h"
+#include "support/context.h"
 #include "support/harness.h"
+#include "support/process.h"
 #include "support/records.h"
-#include "watch/login_records.h"
-#include "watch/presence.h"
-#include "support/globals.h"
+#include "watch/utmp_source.h"
 
 namespace zibbet::test {
 namespace {
@@ -31,7 +31,7 @@ login other(std::string u, std::string l, short type) {
 
 // describe - what the buddies hold after a pass, in snapshot order: one
 // "user line state host" per presence, the host taken from its copy.
-std::string describe(const buddy_table& buddies) {
+std::string describe(buddy_table& buddies) {
   std::string out;
   for (const buddy* b : buddies.items()) {
     if (!b->presences) continue;
@@ -39,61 +39,36 @@ std::string describe(const buddy_table& buddies) {
       const char* state = p->state == PRESENCE_NEW    ? "new"
                           : p->state == PRESENCE_SEEN ? "seen"
                                                       : "gone";
-      out += b->name + " " + std::string(utmpx_line(*p->entry)) + " " + state;
-      if (!utmpx_host(*p->entry).empty()) out += " " + std::string(utmpx_host(*p->entry));
+      out += b->name + " " + std::string(utmpx_line(p->record)) + " " + state;
+      if (!utmpx_host(p->record).empty()) out += " " + std::string(utmpx_host(p->record));
       out += "\n";
     }
   }
   return out;
 }
 
-// stdout_capture - sends fd 1 to a file while it lives; text() flushes and
-// reads what has been written so far.
-class stdout_capture {
- public:
-  explicit stdout_capture(std::string path) : path_(std::move(path)) {
-    std::fflush(stdout);
-    saved_ = dup(1);
-    int fd = open(path_.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
-    dup2(fd, 1);
-    close(fd);
-  }
-  ~stdout_capture() {
-    std::fflush(stdout);
-    dup2(saved_, 1);
-    close(saved_);
-  }
-  std::string text() {
-    std::fflush(stdout);
-    return read_file(path_);
-  }
-
- private:
-  std::string path_;
-  int saved_ = -1;
-};
-
 class Scan : public ::testing::Test {
  protected:
   void SetUp() override {
-    global_settings.status_message = "%b %o %l from %h";
-    set_login_records_file(records_.c_str());
-    for (const char* name : {"alice", "bob"}) buddies_.insert(buddy_new(name));
+    run_.status_message = "%b %o %l from %h";
+    for (const char* name : {"alice", "bob"}) buddies_.insert(buddy{name, nullptr, nullptr});
   }
-  void TearDown() override { set_login_records_file(nullptr); }
 
   // pass - writes the records, runs one pass and returns what it printed.
   std::string pass(const std::vector<login>& logins, std::int16_t greet_mode = 0) {
     write_records(records_, logins);
-    stdout_capture out(dir_ / "stdout");
-    scan_logins(buddies_, greet_mode);
+    fd_capture out(1, dir_ / ("stdout" + std::to_string(++passes_)));
+    scan_logins(buddies_, source_, ctx_, greet_mode);
     return out.text();
   }
 
-  scoped_global_settings globals_{"me"};
+  settings run_ = test_settings("me");
+  watch_context ctx_{run_};
   temp_dir dir_;
   std::string records_ = dir_ / "utmp";
+  records_file_source source_{records_};
   buddy_table buddies_;
+  int passes_ = 0;
 };
 
 // Each case is a run of passes; after each, the presences the buddies
@@ -141,7 +116,7 @@ TEST_F(Scan, PresencesFollowTheRecordsPassByPass) {
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name);
     buddy_table fresh;
-    for (const char* name : {"alice", "bob"}) fresh.insert(buddy_new(name));
+    for (const char* name : {"alice", "bob"}) fresh.insert(buddy{name, nullptr, nullptr});
     std::swap(buddies_, fresh);
     int n = 0;
     for (const step& s : c.passes) {
@@ -163,9 +138,27 @@ TEST_F(Scan, AnEmptyOrMissingFileMakesEveryLoginGoneAndTheyComeBackAsNew) {
   EXPECT_EQ(describe(buddies_), "alice pts/1 new\nbob pts/2 new\n");
 
   ASSERT_EQ(unlink(records_.c_str()), 0);  // missing file
-  stdout_capture out(dir_ / "stdout");
-  scan_logins(buddies_, 0);
+  fd_capture out;
+  scan_logins(buddies_, source_, ctx_, 0);
   EXPECT_EQ(describe(buddies_), "");
+}
+
+// Only buddies with logins are visited by a pass: a buddy whose last login
+// is gone leaves the marked set, one with logins left stays in it.
+TEST_F(Scan, ABuddyWhoseLastLoginIsGoneIsNoLongerVisited) {
+  auto marked = [this] {
+    std::string out;
+    for (const buddy* b : buddies_.marked_items()) out += b->name + " ";
+    return out;
+  };
+  (void)pass({user("alice", "pts/1"), user("alice", "pts/2"), user("bob", "pts/3")});
+  EXPECT_EQ(marked(), "alice bob ");
+  (void)pass({user("alice", "pts/2")});
+  EXPECT_EQ(marked(), "alice ");
+  (void)pass({});
+  EXPECT_EQ(marked(), "");
+  EXPECT_EQ(pass({user("bob", "pts/4")}), "bob logged on  pts/4    from localhost\n");
+  EXPECT_EQ(marked(), "bob ");
 }
 
 TEST_F(Scan, ABuddyWhoNeverLogsInGetsNoPresenceTable) {

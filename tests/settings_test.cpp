@@ -1,11 +1,11 @@
 // settings_test.cpp - the option parser: defaults, every option, last
 // occurrence wins, long names and prefixes, and the -i conversion.
-#include "driver/settings.h"
-
 #include <gtest/gtest.h>
 
 #include <cstdlib>
 #include <functional>
+
+#include "base/options.h"
 
 namespace zibbet {
 namespace {
@@ -29,8 +29,10 @@ class Settings : public testing::Test {
     setenv("HOME", "/home/tester", 1);
   }
   void TearDown() override {
-    if (saved_home_) setenv("HOME", saved_home_->c_str(), 1);
-    else unsetenv("HOME");
+    if (saved_home_)
+      setenv("HOME", saved_home_->c_str(), 1);
+    else
+      unsetenv("HOME");
   }
   std::optional<std::string> saved_home_;
 };
@@ -128,10 +130,19 @@ TEST_F(Settings, IntervalConvertsLikeAtoi) {
     std::string arg;
     std::uint32_t interval;
   } cases[] = {
-      {"5", 5},    {"0", 1},     {"abc", 1},   {"", 1},
-      {"7s", 7},   {"  12", 12}, {"+3", 3},    {"\t9x", 9},
-      {"-0", 1},   {"2147483647", 2147483647U},
-      {"-1", 1},   {"2147483648", 1}, {"-99999999999999999999", 1},
+      {"5", 5},
+      {"0", 1},
+      {"abc", 1},
+      {"", 1},
+      {"7s", 7},
+      {"  12", 12},
+      {"+3", 3},
+      {"\t9x", 9},
+      {"-0", 1},
+      {"2147483647", 2147483647U},
+      {"-1", 1},
+      {"2147483648", 1},
+      {"-99999999999999999999", 1},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.arg);
@@ -172,8 +183,8 @@ TEST_F(Settings, HelpAndVersionStopTheScan) {
     std::vector<std::string> words;
     parse_outcome outcome;
   } cases[] = {
-      {{"-h"}, parse_outcome::help},        {{"--he"}, parse_outcome::help},
-      {{"-v"}, parse_outcome::version},     {{"-w", "--version"}, parse_outcome::version},
+      {{"-h"}, parse_outcome::help},           {{"--he"}, parse_outcome::help},
+      {{"-v"}, parse_outcome::version},        {{"-w", "--version"}, parse_outcome::version},
       {{"-wv", "-h"}, parse_outcome::version}, {{"-w"}, parse_outcome::ok},
   };
   for (const auto& c : cases) {
@@ -224,8 +235,12 @@ TEST(Basename, AsPosixComputesIt) {
     const char* path;
     const char* base;
   } cases[] = {
-      {"zibbet", "zibbet"},   {"/usr/bin/zibbet", "zibbet"}, {"bin/zibbet/", "zibbet"},
-      {"/", "/"},             {"///", "/"},                  {"", "."},
+      {"zibbet", "zibbet"},
+      {"/usr/bin/zibbet", "zibbet"},
+      {"bin/zibbet/", "zibbet"},
+      {"/", "/"},
+      {"///", "/"},
+      {"", "."},
       {"a//b//", "b"},
   };
   for (const auto& c : cases) EXPECT_EQ(posix_basename(c.path), c.base) << c.path;

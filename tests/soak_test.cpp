@@ -1,27 +1,28 @@
 // soak_test.cpp - ten thousand passes of the login scan in one process over
 // a records file whose logins churn, with a command now and then: open
 // descriptors, heap in use and child processes must not grow.
-#include <gtest/gtest.h>
-
 #include <dirent.h>
 #include <fcntl.h>
+#include <gtest/gtest.h>
 #include <malloc.h>
 #include <unistd.h>
 
 #include <cstddef>
 #include <cstdio>
 #include <fstream>
+#include <optional>
 #include <sstream>
 #include <string>
 #include <vector>
 
 #include "buddy/buddy.h"
+#include "buddy/sources.h"
+#include "support/context.h"
 #include "support/harness.h"
+#include "support/process.h"
 #include "support/records.h"
-#include "watch/login_records.h"
-#include "watch/notify.h"
 #include "watch/scan.h"
-#include "support/globals.h"
+#include "watch/utmp_source.h"
 
 #if defined(__SANITIZE_ADDRESS__)
 #define ZIBBET_ASAN 1
@@ -67,20 +68,11 @@ std::size_t heap_in_use() {
 #endif
 }
 
-// children - the pids of this process's children, and how many of them
-// are still running (not yet zombies).
-std::vector<pid_t> children(std::size_t& running) {
-  std::vector<pid_t> pids;
-  running = 0;
-  std::ifstream list("/proc/self/task/" + std::to_string(getpid()) + "/children");
-  for (pid_t pid = 0; list >> pid;) {
-    pids.push_back(pid);
-    std::ifstream stat("/proc/" + std::to_string(pid) + "/stat");
-    std::string text((std::istreambuf_iterator<char>(stat)), std::istreambuf_iterator<char>());
-    std::size_t paren = text.rfind(')');
-    if (paren != std::string::npos && paren + 2 < text.size() && text[paren + 2] != 'Z') ++running;
-  }
-  return pids;
+// running_children - how many of this process's children still run.
+std::size_t running_children() {
+  std::size_t n = 0;
+  for (const test::child_process& c : test::children()) n += c.state != 'Z' ? 1 : 0;
+  return n;
 }
 
 // churn - the records of one pass: every buddy comes and goes with a
@@ -95,7 +87,8 @@ std::string churn(int pass) {
       recs.push_back(make_record({name, "pts/" + std::to_string(i), "h" + std::to_string(pass)}));
     if (i % 4 == 0 && (pass / 3) % 2 == 0)
       recs.push_back(make_record({name, "tty" + std::to_string(i), ""}));
-    if (i % 5 == 0) recs.push_back(make_record({name, "pts/9" + std::to_string(i), "", DEAD_PROCESS}));
+    if (i % 5 == 0)
+      recs.push_back(make_record({name, "pts/9" + std::to_string(i), "", DEAD_PROCESS}));
   }
   recs.push_back(make_record({"stranger", "pts/99", "elsewhere"}));
   if (pass % 250 == 0) recs.push_back(make_record({"cmd", "pts/77", ""}));
@@ -115,28 +108,6 @@ void write_atomically(const std::string& path, const std::string& bytes) {
   ASSERT_EQ(std::rename(tmp.c_str(), path.c_str()), 0);
 }
 
-// Standard output sent to /dev/null at the descriptor level while it lives.
-class quiet_stdout {
- public:
-  quiet_stdout() {
-    std::fflush(stdout);
-    saved_ = dup(STDOUT_FILENO);
-    int null = open("/dev/null", O_WRONLY | O_CLOEXEC);
-    dup2(null, STDOUT_FILENO);
-    close(null);
-  }
-  ~quiet_stdout() {
-    std::fflush(stdout);
-    dup2(saved_, STDOUT_FILENO);
-    close(saved_);
-  }
-  quiet_stdout(const quiet_stdout&) = delete;
-  quiet_stdout& operator=(const quiet_stdout&) = delete;
-
- private:
-  int saved_ = -1;
-};
-
 struct sample {
   std::size_t fds = 0;
   std::size_t heap = 0;
@@ -144,37 +115,36 @@ struct sample {
 };
 
 TEST(Soak, TenThousandPassesLeakNothing) {
-  test::scoped_global_settings globals;
-  global_settings.status_message = "%b %o %l from %h";
-  global_settings.message = "hi %b";
-  global_settings.own_name = "me";
+  settings run = test::test_settings("me");
+  run.status_message = "%b %o %l from %h";
+  run.message = "hi %b";
+  watch_context ctx{run};
 
   test::temp_dir dir;
   const std::string records = dir / "utmp";
-  set_login_records_file(records.c_str());
+  records_file_source source(records);
 
   buddy_table buddies;
-  for (int i = 0; i < buddy_count; ++i) buddies.insert(buddy_new("u" + std::to_string(i)));
+  for (int i = 0; i < buddy_count; ++i)
+    buddies.insert(buddy{"u" + std::to_string(i), nullptr, nullptr});
   // One buddy runs a command (and has a status template of its own) each
   // time it logs in, every 250 passes.
-  buddies.insert(buddy_new("cmd:-c true -s '%b %o'\n"));
-  ASSERT_EQ(buddies.item_count(), buddy_count + 1);
+  std::optional<buddy> cmd = parse_buddy_line("cmd:-c true -s '%b %o'\n", run.prog_name).made;
+  ASSERT_TRUE(cmd.has_value());
+  buddies.insert(std::move(*cmd));
+  ASSERT_EQ(buddies.size(), static_cast<std::size_t>(buddy_count + 1));
 
   // settle - lets the last command end, then runs one more pass, whose
   // notifications collect it, and takes the figures.
   int pass = 0;
   auto settle_and_sample = [&] {
     sample s;
-    std::size_t running = 0;
-    EXPECT_TRUE(test::wait_until([&] {
-      (void)children(running);
-      return running == 0;
-    }));
+    EXPECT_TRUE(test::wait_until([] { return running_children() == 0; }));
     write_atomically(records, churn(++pass));
-    scan_logins(buddies, 0);
+    scan_logins(buddies, source, ctx, 0);
     s.fds = open_fds();
     s.heap = heap_in_use();
-    s.children = children(running).size();
+    s.children = test::children().size();
     return s;
   };
 
@@ -186,17 +156,15 @@ TEST(Soak, TenThousandPassesLeakNothing) {
   sample same_phase;
   sample last;
   {
-    quiet_stdout quiet;
+    test::fd_capture quiet;
     while (pass < 10000) {
       write_atomically(records, churn(++pass));
-      scan_logins(buddies, 0);
+      scan_logins(buddies, source, ctx, 0);
       if (pass == first) early = settle_and_sample();
       if (pass == second) same_phase = settle_and_sample();
     }
     last = settle_and_sample();
   }
-  set_login_records_file(nullptr);
-
   EXPECT_GE(pass, 10000);
   for (const sample* s : {&same_phase, &last}) {
     EXPECT_EQ(s->fds, early.fds);

@@ -1,21 +1,22 @@
 // sources_test.cpp - the loaders filling a buddy table: the -u list, buddy
 // lines from a stream, and the buddy file with its fallbacks.
-#include <gtest/gtest.h>
+#include "buddy/sources.h"
 
 #include <dirent.h>
 #include <fcntl.h>
+#include <gtest/gtest.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <chrono>
 #include <future>
+#include <optional>
 #include <string>
 #include <vector>
 
-#include "buddy/sources.h"
+#include "support/context.h"
 #include "support/harness.h"
-#include "support/globals.h"
 
 namespace zibbet {
 namespace {
@@ -23,7 +24,7 @@ namespace {
 using names = std::vector<std::string>;
 
 // held - the names in the table, sorted.
-names held(const buddy_table& table) {
+names held(buddy_table& table) {
   names out;
   for (const buddy* b : table.items()) out.push_back(b->name);
   std::sort(out.begin(), out.end());
@@ -33,7 +34,6 @@ names held(const buddy_table& table) {
 // A fixture with a known program name and own name, and a fresh table.
 class Sources : public testing::Test {
  protected:
-
   // lines - load_buddy_lines over a stream holding `content`; returns what
   // was written on stderr.
   std::string lines(const std::string& content) {
@@ -43,13 +43,22 @@ class Sources : public testing::Test {
     std::fwrite(content.data(), 1, content.size(), f);
     std::rewind(f);
     testing::internal::CaptureStderr();
-    load_buddy_lines(f, table);
+    EXPECT_EQ(load_buddy_lines(f, table, run_.prog_name), load_outcome::ok);
     std::string err = testing::internal::GetCapturedStderr();
     std::fclose(f);
     return err;
   }
 
-  test::scoped_global_settings globals_{"carol"};
+  // buddyfile - load_buddyfile with the run's buddy file at `path`.
+  load_outcome buddyfile(std::optional<std::string> path, buddy_table& into) {
+    run_.buddyfile = std::move(path);
+    return load_buddyfile(run_, into);
+  }
+  load_outcome buddyfile(std::optional<std::string> path) {
+    return buddyfile(std::move(path), table);
+  }
+
+  settings run_ = test::test_settings("carol");
   buddy_table table;
 };
 
@@ -173,10 +182,10 @@ TEST_F(Sources, AStreamThatCannotBeReadEndsQuietly) {
   std::FILE* f = std::fopen(dir.path().c_str(), "r");  // reads fail: EISDIR
   ASSERT_NE(f, nullptr);
   testing::internal::CaptureStderr();
-  load_buddy_lines(f, table);
+  EXPECT_EQ(load_buddy_lines(f, table, run_.prog_name), load_outcome::ok);
   EXPECT_EQ(testing::internal::GetCapturedStderr(), "");
   std::fclose(f);
-  EXPECT_EQ(table.item_count(), 0);
+  EXPECT_EQ(table.size(), 0U);
 }
 
 // open_fds - the number of open descriptors of this process.
@@ -194,7 +203,7 @@ TEST_F(Sources, BuddyFileIsReadAndClosed) {
   std::string path = dir.write_file("buddies", "alice\nbob: -w\nalice\n");
   int before = open_fds();
   testing::internal::CaptureStderr();
-  EXPECT_EQ(load_buddyfile(path, table), 0);
+  EXPECT_EQ(buddyfile(path), load_outcome::ok);
   EXPECT_EQ(testing::internal::GetCapturedStderr(), "zibbet: warning: duplicate buddy alice\n");
   EXPECT_EQ(open_fds(), before);
   EXPECT_EQ(held(table), (names{"alice", "bob"}));
@@ -209,8 +218,8 @@ TEST_F(Sources, BuddyFilePathsOtherThanADashAreFiles) {
   ASSERT_NE(cwd, nullptr);
   ASSERT_EQ(chdir(dir.path().c_str()), 0);
   testing::internal::CaptureStderr();
-  (void)load_buddyfile(std::string("-x"), table);
-  (void)load_buddyfile(std::string("--"), table);
+  EXPECT_EQ(buddyfile("-x"), load_outcome::ok);
+  EXPECT_EQ(buddyfile("--"), load_outcome::ok);
   std::string err = testing::internal::GetCapturedStderr();
   EXPECT_EQ(chdir(cwd), 0);
   std::free(cwd);
@@ -235,7 +244,7 @@ TEST_F(Sources, UnopenableBuddyFileFallsBackToTheOwnName) {
     SCOPED_TRACE(c.first_message);
     buddy_table t;
     testing::internal::CaptureStderr();
-    EXPECT_EQ(load_buddyfile(c.path, t), 0);
+    EXPECT_EQ(buddyfile(c.path, t), load_outcome::ok);
     EXPECT_EQ(testing::internal::GetCapturedStderr(),
               c.first_message + "defaulting to just watching yourself...\n");
     EXPECT_EQ(held(t), names{"carol"});
@@ -246,7 +255,7 @@ TEST_F(Sources, OwnNameFallbackAddsNoSecondBuddyAndNoWarning) {
   test::temp_dir dir;
   load_user_list("carol,alice", table);
   testing::internal::CaptureStderr();
-  (void)load_buddyfile(dir / "missing", table);
+  EXPECT_EQ(buddyfile(dir / "missing"), load_outcome::ok);
   EXPECT_EQ(testing::internal::GetCapturedStderr(),
             "unable to open " + (dir / "missing") +
                 "! (No such file or directory)\ndefaulting to just watching yourself...\n");
@@ -254,14 +263,14 @@ TEST_F(Sources, OwnNameFallbackAddsNoSecondBuddyAndNoWarning) {
 }
 
 TEST_F(Sources, NoBuddyfileReadsNothing) {
-  global_settings.no_buddyfile = 1;
+  run_.no_buddyfile = 1;
   test::temp_dir dir;
   std::string path = dir.write_file("buddies", "alice\n");
   testing::internal::CaptureStderr();
-  EXPECT_EQ(load_buddyfile(path, table), 0);
-  EXPECT_EQ(load_buddyfile(dir / "missing", table), 0);
+  EXPECT_EQ(buddyfile(path), load_outcome::ok);
+  EXPECT_EQ(buddyfile(dir / "missing"), load_outcome::ok);
   EXPECT_EQ(testing::internal::GetCapturedStderr(), "");
-  EXPECT_EQ(table.item_count(), 0);
+  EXPECT_EQ(table.size(), 0U);
 }
 
 TEST_F(Sources, AFifoWithoutAWriterReadsAsEmpty) {
@@ -270,7 +279,7 @@ TEST_F(Sources, AFifoWithoutAWriterReadsAsEmpty) {
   ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
   auto done = std::async(std::launch::async, [&] {
     testing::internal::CaptureStderr();
-    int r = load_buddyfile(fifo, table);
+    load_outcome r = buddyfile(fifo);
     return std::make_pair(r, testing::internal::GetCapturedStderr());
   });
   if (done.wait_for(std::chrono::seconds(10)) != std::future_status::ready) {
@@ -280,9 +289,9 @@ TEST_F(Sources, AFifoWithoutAWriterReadsAsEmpty) {
     FAIL() << "loading a FIFO without a writer blocked";
   }
   auto [r, err] = done.get();
-  EXPECT_EQ(r, 0);
+  EXPECT_EQ(r, load_outcome::ok);
   EXPECT_EQ(err, "");
-  EXPECT_EQ(table.item_count(), 0);
+  EXPECT_EQ(table.size(), 0U);
 }
 
 }  // namespace

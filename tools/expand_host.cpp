@@ -19,10 +19,11 @@ int main(int argc, char** argv) {
   std::strncpy(rec.ut_user, "alice", sizeof rec.ut_user);
   std::strncpy(rec.ut_line, "pts/3", sizeof rec.ut_line);
   std::strncpy(rec.ut_host, argv[1], sizeof rec.ut_host);
-  zibbet::presence p;
-  p.entry = &rec;
-  p.state = zibbet::PRESENCE_NEW;
-  std::optional<std::string> text = zibbet::bud_expand_fmt(&p, argv[2]);
+  zibbet::presence p{rec, zibbet::PRESENCE_NEW};
+  zibbet::settings run;
+  run.prog_name = "expand_host";
+  zibbet::watch_context ctx{run};
+  std::optional<std::string> text = zibbet::bud_expand_fmt(ctx, &p, argv[2]);
   if (!text) return 1;
   std::fwrite(text->data(), 1, text->size(), stdout);
   return 0;

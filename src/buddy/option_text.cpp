@@ -50,10 +50,10 @@ std::size_t read_stretch(std::string_view text, std::size_t open, std::string& i
 
 }  // namespace
 
-int split_option_text(std::string_view text, arg_vector& out) {
+std::optional<arg_vector> split_option_text(std::string_view text, const std::string& prog_name) {
   text = text.substr(0, text.find('\0'));
   word_scanner scan;
-  scan.words.push_back(global_settings.prog_name);
+  scan.words.push_back(prog_name);
 
   for (std::size_t i = 0; i < text.size(); ++i) {
     const char c = text[i];
@@ -64,7 +64,7 @@ int split_option_text(std::string_view text, arg_vector& out) {
       // stay in the word: "\ " is a blank inside a word, "\"" opens nothing.
       if (i + 1 == text.size()) {
         std::fputs("syntax err: unterminated \\\n", stderr);
-        return -1;
+        return std::nullopt;
       }
       std::string& w = scan.word();
       w.push_back(c);
@@ -74,7 +74,7 @@ int split_option_text(std::string_view text, arg_vector& out) {
       std::size_t close = read_stretch(text, i, scan.word());
       if (close == std::string_view::npos) {
         std::fputs(c == '"' ? "error: unterminated \"\n" : "error: unterminated '\n", stderr);
-        return -1;
+        return std::nullopt;
       }
       i = close;
     } else {
@@ -82,8 +82,7 @@ int split_option_text(std::string_view text, arg_vector& out) {
     }
   }
 
-  out = arg_vector(std::move(scan.words));
-  return out.argc();
+  return arg_vector(std::move(scan.words));
 }
 
 }  // namespace zibbet

@@ -1,17 +1,18 @@
 // option_text.h - splitting a buddy's option text into argument words.
 #pragma once
 
+#include <optional>
+#include <string>
 #include <string_view>
 
-#include "driver/settings.h"
+#include "base/options.h"
 
 namespace zibbet {
 
 /// split_option_text - cuts `text` (up to its first NUL) into words by the
-/// buddy-file quoting rules. On success fills `out` with a copy of the
-/// global prog_name, then the words, and returns the number of words plus
-/// one (at least 1). On malformed quoting writes one message on stderr,
-/// leaves `out` alone and returns -1.
-[[nodiscard]] int split_option_text(std::string_view text, arg_vector& out);
+/// buddy-file quoting rules: `prog_name`, then the words. On malformed
+/// quoting writes one message on stderr and gives nothing.
+[[nodiscard]] std::optional<arg_vector> split_option_text(std::string_view text,
+                                                          const std::string& prog_name);
 
 }  // namespace zibbet

@@ -13,6 +13,9 @@
 #include <string>
 #include <vector>
 
+#include "base/diag.h"
+#include "base/unique_fd.h"
+
 namespace zibbet {
 
 namespace {
@@ -58,65 +61,44 @@ bool read_line(std::FILE* in, line_reader& reader, std::string& line) {
 
 // watch_yourself - the fallback of a buddy file that cannot be read: the
 // running user becomes the buddy (no duplicate warning: -u may name them).
-void watch_yourself(buddy_table& table) {
-  std::unique_ptr<buddy> me = buddy_new(global_settings.own_name.value_or(""));
+void watch_yourself(const settings& run, buddy_table& table) {
   std::fputs("defaulting to just watching yourself...\n", stderr);
-  table.insert(std::move(me));
+  table.insert(buddy{run.own_name.value_or(""), nullptr, nullptr});
 }
 
 // open_buddyfile - the file at `path` opened for reading, or null with the
 // error number in `err`. The open never waits: a FIFO without a writer is
 // opened at once (and then reads as empty), and a directory is refused.
 std::FILE* open_buddyfile(const std::string& path, int& err) {
-  int fd = -1;
+  unique_fd fd;
   do {
-    fd = open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
-  } while (fd < 0 && errno == EINTR);
-  if (fd < 0) {
+    fd.reset(open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC));
+  } while (!fd && errno == EINTR);
+  if (!fd) {
     err = errno;
     return nullptr;
   }
   struct stat st {};
-  if (fstat(fd, &st) != 0 || S_ISDIR(st.st_mode)) {
-    err = S_ISDIR(st.st_mode) ? EISDIR : errno;
-    close(fd);
-    return nullptr;
-  }
-  int flags = fcntl(fd, F_GETFL);
-  if (flags < 0 || fcntl(fd, F_SETFL, flags & ~O_NONBLOCK) != 0) {
+  if (fstat(fd.get(), &st) != 0) {
     err = errno;
-    close(fd);
     return nullptr;
   }
-  std::FILE* in = fdopen(fd, "r");
+  if (S_ISDIR(st.st_mode)) {
+    err = EISDIR;
+    return nullptr;
+  }
+  int flags = fcntl(fd.get(), F_GETFL);
+  if (flags < 0 || fcntl(fd.get(), F_SETFL, flags & ~O_NONBLOCK) != 0) {
+    err = errno;
+    return nullptr;
+  }
+  std::FILE* in = fdopen(fd.get(), "r");
   if (in == nullptr) {
     err = errno;
-    close(fd);
+    return nullptr;
   }
+  (void)fd.release();  // the stream owns it now
   return in;
-}
-
-// load_lines - a buddy for every line of `in`, made by `make` (which
-// reports through its second argument why a line made none), warning about
-// duplicates; stops at the first line that made no buddy and returns why.
-template <class Make>
-buddy_line_error load_lines(std::FILE* in, buddy_table& table, Make make) {
-  line_reader reader;
-  std::string line;
-  while (read_line(in, reader, line)) {
-    // The buddy is made first, so a duplicate's option text is still
-    // parsed (and may end the program) before the duplicate is dropped.
-    buddy_line_error error = buddy_line_error::none;
-    std::unique_ptr<buddy> b = make(line, error);
-    if (!b) return error;
-    if (table.find(b->name) != nullptr) {
-      std::fprintf(stderr, "%s: warning: duplicate buddy %s\n", global_settings.prog_name.c_str(),
-                   b->name.c_str());
-      continue;
-    }
-    table.insert(std::move(b));
-  }
-  return buddy_line_error::none;
 }
 
 }  // namespace
@@ -128,43 +110,48 @@ void load_user_list(std::string_view list, buddy_table& table) {
     if (end == std::string_view::npos) end = list.size();
     // Two delimiters in a row, or a leading one, leave an empty token,
     // which names nobody.
-    if (end > pos) table.insert(buddy_new(list.substr(pos, end - pos)));
+    if (end > pos) table.insert(buddy{std::string(list.substr(pos, end - pos)), nullptr, nullptr});
     pos = end + 1;
   }
 }
 
-void load_buddy_lines(std::FILE* in, buddy_table& table) {
-  // buddy_new ends the program itself on a line it cannot use.
-  (void)load_lines(in, table,
-                   [](std::string_view line, buddy_line_error&) { return buddy_new(line); });
+load_outcome load_buddy_lines(std::FILE* in, buddy_table& table, const std::string& prog_name) {
+  line_reader reader;
+  std::string line;
+  while (read_line(in, reader, line)) {
+    // The buddy is made first, so a duplicate's option text is still
+    // parsed (and may end the run) before the duplicate is dropped.
+    parsed_buddy parsed = parse_buddy_line(line, prog_name);
+    if (!parsed.made) return parsed.outcome;
+    if (table.find(parsed.made->name) != nullptr) {
+      warn(prog_name, "warning: duplicate buddy %s", parsed.made->name.c_str());
+      continue;
+    }
+    table.insert(std::move(*parsed.made));
+  }
+  return load_outcome::ok;
 }
 
-buddy_line_error try_load_buddy_lines(std::FILE* in, buddy_table& table) {
-  return load_lines(in, table, buddy_from_line);
-}
-
-int load_buddyfile(const std::optional<std::string>& path, buddy_table& table) {
-  if (global_settings.no_buddyfile != 0) return 0;
-  if (!path) {
+load_outcome load_buddyfile(const settings& run, buddy_table& table) {
+  if (run.no_buddyfile != 0) return load_outcome::ok;
+  if (!run.buddyfile) {
     std::fputs("unable to open ~/.zibbet! (HOME is not set and there is no home directory)\n",
                stderr);
-    watch_yourself(table);
-    return 0;
+    watch_yourself(run, table);
+    return load_outcome::ok;
   }
-  if (*path == "-") {
-    load_buddy_lines(stdin, table);
-    return 0;
-  }
+  const std::string& path = *run.buddyfile;
+  if (path == "-") return load_buddy_lines(stdin, table, run.prog_name);
   int err = 0;
-  std::FILE* in = open_buddyfile(*path, err);
+  std::FILE* in = open_buddyfile(path, err);
   if (in == nullptr) {
-    std::fprintf(stderr, "unable to open %s! (%s)\n", path->c_str(), std::strerror(err));
-    watch_yourself(table);
-    return 0;
+    std::fprintf(stderr, "unable to open %s! (%s)\n", path.c_str(), std::strerror(err));
+    watch_yourself(run, table);
+    return load_outcome::ok;
   }
-  load_buddy_lines(in, table);
+  load_outcome outcome = load_buddy_lines(in, table, run.prog_name);
   std::fclose(in);
-  return 0;
+  return outcome;
 }
 
 void load_all_users(buddy_table& table) {
@@ -176,7 +163,7 @@ void load_all_users(buddy_table& table) {
     if (pw->pw_name != nullptr) names.emplace_back(pw->pw_name);
   }
   endpwent();
-  for (const std::string& name : names) table.insert(buddy_new(name));
+  for (std::string& name : names) table.insert(buddy{std::move(name), nullptr, nullptr});
 }
 
 }  // namespace zibbet

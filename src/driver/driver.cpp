@@ -1,4 +1,5 @@
-// driver.cpp - start-up and the polling loop.
+// driver.cpp - start-up and the polling loop: the one place that decides
+// how the program ends.
 #include "driver/driver.h"
 
 #include <pwd.h>
@@ -6,10 +7,14 @@
 #include <unistd.h>
 
 #include <cstdio>
-#include <cstdlib>
+#include <memory>
 
-#include "buddy/buddy.h"
+#include "base/diag.h"
+#include "base/options.h"
 #include "buddy/sources.h"
+#include "driver/messages.h"
+#include "driver/source_choice.h"
+#include "watch/context.h"
 #include "watch/scan.h"
 
 namespace zibbet {
@@ -18,7 +23,9 @@ namespace {
 
 volatile sig_atomic_t stop_requested = 0;
 
-void request_stop(int) { stop_requested = 1; }
+void request_stop(int) {
+  stop_requested = 1;
+}
 
 // install_signals - SIGINT, SIGTERM and SIGHUP cut the pause short, so the
 // loop ends and buffered status lines are written out; without SA_RESTART
@@ -33,27 +40,42 @@ void install_signals() {
   for (int sig : {SIGINT, SIGTERM, SIGHUP}) sigaction(sig, &sa, nullptr);
 }
 
-void load_buddies(buddy_table& buddies) {
-  const settings& s = global_settings;
-  if (s.all_users != 0) {
+// load_buddies - the buddies the run's settings name: everybody with -a,
+// else the -u list and the buddy file.
+load_outcome load_buddies(const settings& run, buddy_table& buddies) {
+  if (run.all_users != 0) {
     load_all_users(buddies);
-    return;
+    return load_outcome::ok;
   }
-  if (s.users) load_user_list(*s.users, buddies);
-  if (s.no_buddyfile == 0) (void)load_buddyfile(s.buddyfile, buddies);
+  if (run.users) load_user_list(*run.users, buddies);
+  return load_buddyfile(run, buddies);
+}
+
+// exit_status_of - how a run ends when loading stopped early; nullopt
+// when it goes on.
+std::optional<int> exit_status_of(load_outcome outcome, const settings& run) {
+  switch (outcome) {
+    case load_outcome::ok: return std::nullopt;
+    case load_outcome::quoting:
+      bail_message(run.prog_name, "error parsing config file\n");
+      return 1;
+    case load_outcome::help:
+      print_version(run.prog_name);
+      print_usage(run.prog_name);
+      return 0;
+    case load_outcome::version: print_version(run.prog_name); return 0;
+  }
+  return 1;
 }
 
 }  // namespace
 
-void lookup_own_name() {
+std::string lookup_own_name() {
   uid_t uid = getuid();
-  if (const passwd* pw = getpwuid(uid); pw != nullptr && pw->pw_name != nullptr) {
-    global_settings.own_name = pw->pw_name;
-    return;
-  }
+  if (const passwd* pw = getpwuid(uid); pw != nullptr && pw->pw_name != nullptr) return pw->pw_name;
   std::fprintf(stderr, "uh, your uid (%d) wasn't found..\n", static_cast<int>(uid));
   std::fputs("so I'm setting your name to \"dumbass\".\n", stderr);
-  global_settings.own_name = "dumbass";
+  return "dumbass";
 }
 
 std::int16_t greet_mode_for(const settings& s, bool first_pass) {
@@ -62,25 +84,37 @@ std::int16_t greet_mode_for(const settings& s, bool first_pass) {
 }
 
 int run(int argc, char** argv) {
-  parse_settings(argc, argv, global_settings);
-  buddy_table buddies;
-  lookup_own_name();
-  load_buddies(buddies);
+  settings run;
+  switch (parse_options(argc, argv, run)) {
+    case parse_outcome::ok: break;
+    case parse_outcome::help:
+      print_version(run.prog_name);
+      print_usage(run.prog_name);
+      return 0;
+    case parse_outcome::version: print_version(run.prog_name); return 0;
+  }
 
-  if (buddies.item_count() == 0) {
-    std::fprintf(stderr, "%s: no buddies specified\n", global_settings.prog_name.c_str());
+  std::unique_ptr<login_source> source = open_login_source(run.prog_name);
+  if (!source) return 1;
+
+  run.own_name = lookup_own_name();
+  buddy_table buddies;
+  if (std::optional<int> status = exit_status_of(load_buddies(run, buddies), run)) return *status;
+  if (buddies.size() == 0) {
+    warn(run.prog_name, "no buddies specified");
     std::fputs("well, if you don't have any friends for\n", stderr);
     std::fputs("me to watch, I'm going away!\n", stderr);
-    std::exit(1);
+    return 1;
   }
 
   install_signals();
-  scan_logins(buddies, greet_mode_for(global_settings, true));
-  if (global_settings.process_once != 0) return 0;
+  watch_context ctx{run};
+  scan_logins(buddies, *source, ctx, greet_mode_for(run, true));
+  if (run.process_once != 0) return 0;
   for (;;) {
     if (stop_requested != 0) return 0;
-    if (sleep(global_settings.interval) != 0 || stop_requested != 0) return 0;
-    scan_logins(buddies, greet_mode_for(global_settings, false));
+    if (sleep(run.interval) != 0 || stop_requested != 0) return 0;
+    scan_logins(buddies, *source, ctx, greet_mode_for(run, false));
   }
 }
 

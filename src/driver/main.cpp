@@ -1,4 +1,6 @@
 // main.cpp - the entry point.
 #include "driver/driver.h"
 
-int main(int argc, char** argv) { return zibbet::run(argc, argv); }
+int main(int argc, char** argv) {
+  return zibbet::run(argc, argv);
+}

@@ -9,18 +9,11 @@
 #include <cstdio>
 #include <cstring>
 
-#include "driver/settings.h"
+#include "base/login_record.h"
 
 namespace zibbet {
 
 namespace {
-
-clock_fn expand_clock = nullptr;
-
-// read_clock - the injected clock, or the system's.
-std::time_t read_clock() {
-  return expand_clock != nullptr ? expand_clock() : std::time(nullptr);
-}
 
 // shell_safe - whether a byte from a login record may reach a command as
 // it is: letters, digits, ". _ - : / @ +" and every byte above 0x7F.
@@ -34,13 +27,12 @@ bool shell_safe(unsigned char c) {
 // bytes become "?" in a text, and in a command every byte outside the
 // shell-safe set becomes "_" (control bytes included).
 void append_untrusted(std::string& out, std::string_view value, expand_use use) {
+  if (use == expand_use::text) {
+    append_shown(out, value);
+    return;
+  }
   for (char ch : value) {
-    auto c = static_cast<unsigned char>(ch);
-    if (use == expand_use::command) {
-      out += shell_safe(c) ? ch : '_';
-    } else {
-      out += (c < 0x20 || c == 0x7f) ? '?' : ch;
-    }
+    out += shell_safe(static_cast<unsigned char>(ch)) ? ch : '_';
   }
 }
 
@@ -82,17 +74,15 @@ const char* state_text(presence_state state) {
 
 }  // namespace
 
-void set_expand_clock(clock_fn fn) {
-  expand_clock = fn;
-}
-
-std::optional<std::string> bud_expand_fmt(const presence* p, const char* tmpl, expand_use use) {
-  if (p == nullptr || p->entry == nullptr || tmpl == nullptr) return std::nullopt;
-  const settings& g = global_settings;
-  const utmpx& rec = *p->entry;
+std::optional<std::string> bud_expand_fmt(const watch_context& ctx, const presence* p,
+                                          const char* tmpl, expand_use use) {
+  if (p == nullptr || tmpl == nullptr) return std::nullopt;
+  // Only the run's settings count here, also for a buddy with its own.
+  const settings& g = ctx.run;
+  const utmpx& rec = p->record;
 
   // One clock reading per call, shared by every "%d" of the template.
-  const std::time_t now = read_clock();
+  const std::time_t now = ctx.now();
   std::tm local{};
   bool local_ready = false;
 

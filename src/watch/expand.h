@@ -2,11 +2,11 @@
 // commands.
 #pragma once
 
-#include <ctime>
 #include <optional>
 #include <string>
 
-#include "watch/presence.h"
+#include "base/presence.h"
+#include "watch/context.h"
 
 namespace zibbet {
 
@@ -17,16 +17,12 @@ enum class expand_use {
   command,  ///< shell command
 };
 
-/// The clock behind "%d"; tests fix the time with it.
-using clock_fn = std::time_t (*)();
-
-/// set_expand_clock - use `fn` as the clock; null restores time(nullptr).
-void set_expand_clock(clock_fn fn);
-
 /// bud_expand_fmt - expands `tmpl` against the presence. Returns nullopt
 /// when either is missing; otherwise the text, with a final newline unless
-/// the global no_newline is set.
-[[nodiscard]] std::optional<std::string> bud_expand_fmt(const presence* p, const char* tmpl,
+/// the run's no_newline is set. "%u", "%m" and "%d" read the run's
+/// settings and clock from `ctx`.
+[[nodiscard]] std::optional<std::string> bud_expand_fmt(const watch_context& ctx, const presence* p,
+                                                        const char* tmpl,
                                                         expand_use use = expand_use::text);
 
 }  // namespace zibbet

@@ -16,26 +16,14 @@
 #include <cstring>
 #include <optional>
 
+#include "base/diag.h"
+#include "base/login_record.h"
+#include "base/unique_fd.h"
 #include "watch/expand.h"
 
 namespace zibbet {
 
 namespace {
-
-// Command children started and not yet collected; reap_children asks the
-// kernel only while there may be some.
-std::size_t pending_commands = 0;
-
-// shown - a name from a login record made fit for our own messages:
-// control bytes become "?".
-std::string shown(std::string_view text) {
-  std::string out(text);
-  for (char& ch : out) {
-    auto c = static_cast<unsigned char>(ch);
-    if (c < 0x20 || c == 0x7f) ch = '?';
-  }
-  return out;
-}
 
 // safe_line - whether a line name stays inside /dev: not empty, not
 // absolute, and without a ".." component.
@@ -93,10 +81,6 @@ class sigpipe_ignored {
 
 using steady = std::chrono::steady_clock;
 
-// How long a greeting may take: a write utility stuck on a buddy's stopped
-// terminal (or one that never reads) must not stall the watcher for good.
-std::chrono::milliseconds greeting_limit{10000};
-
 // ms_until - milliseconds left until `deadline`, at least 0.
 int ms_until(steady::time_point deadline) {
   auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - steady::now());
@@ -139,9 +123,8 @@ bool wait_until(pid_t pid, steady::time_point deadline) {
 }
 
 // refuse - the warning of a greeting that is not sent; returns -1.
-int refuse(std::string_view user, std::string_view line) {
-  std::fprintf(stderr, "%s: warning, not writing to %s on %s\n", global_settings.prog_name.c_str(),
-               shown(user).c_str(), shown(line).c_str());
+int refuse(const std::string& prog, std::string_view user, std::string_view line) {
+  warn(prog, "warning, not writing to %s on %s", shown(user).c_str(), shown(line).c_str());
   return -1;
 }
 
@@ -149,103 +132,104 @@ int refuse(std::string_view user, std::string_view line) {
 // makes it our controlling terminal and never blocks (a FIFO, say).
 bool terminal_ok(std::string_view line) {
   std::string device = "/dev/" + std::string(line);
-  int fd = open(device.c_str(), O_WRONLY | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
-  if (fd < 0) {
+  unique_fd fd(open(device.c_str(), O_WRONLY | O_NOCTTY | O_NONBLOCK | O_CLOEXEC));
+  if (!fd) {
     int err = errno;
-    std::fprintf(stderr, "%s: %s\n", shown(device).c_str(), std::strerror(err));
+    warn(shown(device), "%s", std::strerror(err));
     return false;
   }
-  bool tty = isatty(fd) != 0;
-  close(fd);
-  return tty;
+  return isatty(fd.get()) != 0;
 }
 
 // send_greeting - runs "write USER LINE" without a shell, feeds it the
 // greeting (and one more newline unless no_newline), and waits for it.
-void send_greeting(std::string_view user, std::string_view line, const std::string& greeting) {
+void send_greeting(const watch_context& ctx, std::string_view user, std::string_view line,
+                   const std::string& greeting) {
   std::string user_arg(user);
   std::string line_arg(line);
   char write_name[] = "write";
   char* argv[] = {write_name, user_arg.data(), line_arg.data(), nullptr};
-  const char* prog = global_settings.prog_name.c_str();
+  const std::string& prog = ctx.run.prog_name;
 
   int fds[2];
   if (pipe2(fds, O_CLOEXEC) != 0) {
     std::perror("unable to alloc pipe in write_to_buddy");
     return;
   }
+  unique_fd read_end(fds[0]);
+  unique_fd write_end(fds[1]);
   pid_t pid = fork();
   if (pid < 0) {
     std::perror("unable to fork in write_to_buddy");
-    close(fds[0]);
-    close(fds[1]);
     return;
   }
   if (pid == 0) {
     reset_child_signals();
-    if (dup2(fds[0], STDIN_FILENO) < 0) _exit(127);
+    if (dup2(read_end.get(), STDIN_FILENO) < 0) _exit(127);
     execvp(argv[0], argv);
     int err = errno;
-    std::fprintf(stderr, "%s: cannot run write: %s\n", prog, std::strerror(err));
+    warn(prog, "cannot run write: %s", std::strerror(err));
     _exit(127);
   }
-  close(fds[0]);
-  const steady::time_point deadline = steady::now() + greeting_limit;
+  read_end.reset();
+  const steady::time_point deadline = steady::now() + ctx.greeting_limit;
   {
     sigpipe_ignored guard;
-    (void)fcntl(fds[1], F_SETFL, O_NONBLOCK);
+    (void)fcntl(write_end.get(), F_SETFL, O_NONBLOCK);
     // A reader that went away (EPIPE) only means the greeting is lost.
-    if (write_all(fds[1], greeting.data(), greeting.size(), deadline) &&
-        global_settings.no_newline == 0)
-      (void)write_all(fds[1], "\n", 1, deadline);
-    close(fds[1]);
+    if (write_all(write_end.get(), greeting.data(), greeting.size(), deadline) &&
+        ctx.run.no_newline == 0)
+      (void)write_all(write_end.get(), "\n", 1, deadline);
+    write_end.reset();
   }
   if (!wait_until(pid, deadline)) {
     kill(pid, SIGKILL);
     while (waitpid(pid, nullptr, 0) < 0 && errno == EINTR) {
     }
-    std::fprintf(stderr, "%s: warning, write to %s on %s took too long; stopped it\n", prog,
-                 shown(user).c_str(), shown(line).c_str());
+    warn(prog, "warning, write to %s on %s took too long; stopped it", shown(user).c_str(),
+         shown(line).c_str());
   }
 }
 
 }  // namespace
 
-void notify_buddy(const buddy& b, const presence& p, std::int16_t greet_mode) {
-  reap_children();
+void notify_buddy(watch_context& ctx, const buddy& b, const presence& p, std::int16_t greet_mode) {
+  reap_children(ctx);
   if (p.state != PRESENCE_GONE && p.state != PRESENCE_NEW) return;
 
-  const settings& s = b.overrides ? *b.overrides : global_settings;
+  const settings& s = b.overrides ? *b.overrides : ctx.run;
   const bool greet = b.overrides ? greet_mode != -1 && s.write_buddies != 0 : greet_mode > 0;
 
   // Every text is expanded before any is used, for a gone login too.
-  std::optional<std::string> status = bud_expand_fmt(&p, s.status_message.c_str());
+  std::optional<std::string> status = bud_expand_fmt(ctx, &p, s.status_message.c_str());
   std::optional<std::string> greeting;
-  if (greet) greeting = bud_expand_fmt(&p, s.message.c_str());
+  if (greet) greeting = bud_expand_fmt(ctx, &p, s.message.c_str());
   std::optional<std::string> command;
-  if (s.exec_command) command = bud_expand_fmt(&p, s.exec_command->c_str(), expand_use::command);
+  if (s.exec_command)
+    command = bud_expand_fmt(ctx, &p, s.exec_command->c_str(), expand_use::command);
 
   if (status) std::fputs(status->c_str(), stdout);
   if (p.state != PRESENCE_NEW) return;
-  if (greeting) (void)write_to_buddy(utmpx_user(*p.entry), utmpx_line(*p.entry), *greeting);
-  if (command) (void)fork_and_exec(*command);
+  if (greeting) (void)write_to_buddy(ctx, utmpx_user(p.record), utmpx_line(p.record), *greeting);
+  if (command) (void)fork_and_exec(ctx, *command);
 }
 
-int write_to_buddy(std::string_view user, std::string_view line, const std::string& greeting) {
+int write_to_buddy(const watch_context& ctx, std::string_view user, std::string_view line,
+                   const std::string& greeting) {
   std::printf("can i write to %s?", shown(line).c_str());
-  if (!safe_line(line) || !terminal_ok(line)) return refuse(user, line);
-  send_greeting(user, line, greeting);
+  if (!safe_line(line) || !terminal_ok(line)) return refuse(ctx.run.prog_name, user, line);
+  send_greeting(ctx, user, line, greeting);
   return 0;
 }
 
-pid_t fork_and_exec(const std::string& command) {
+pid_t fork_and_exec(watch_context& ctx, const std::string& command) {
   pid_t pid = fork();
   if (pid < 0) {
     std::perror("unable to fork in fork_and_exec");
     return -1;
   }
   if (pid > 0) {
-    ++pending_commands;
+    ++ctx.pending_commands;
     return pid;
   }
   reset_child_signals();
@@ -259,17 +243,15 @@ pid_t fork_and_exec(const std::string& command) {
   _exit(status & 0xff);
 }
 
-void set_greeting_limit(std::chrono::milliseconds limit) { greeting_limit = limit; }
-
-void reap_children() {
-  while (pending_commands > 0) {
+void reap_children(watch_context& ctx) {
+  while (ctx.pending_commands > 0) {
     pid_t pid = waitpid(-1, nullptr, WNOHANG);
     if (pid > 0) {
-      --pending_commands;
+      --ctx.pending_commands;
     } else if (pid < 0 && errno == EINTR) {
       continue;
     } else {
-      if (pid < 0) pending_commands = 0;  // no children left at all
+      if (pid < 0) ctx.pending_commands = 0;  // no children left at all
       break;
     }
   }

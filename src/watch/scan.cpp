@@ -4,9 +4,8 @@
 
 #include <string_view>
 
-#include "watch/login_records.h"
+#include "base/login_record.h"
 #include "watch/notify.h"
-#include "watch/presence.h"
 
 namespace zibbet {
 
@@ -17,24 +16,19 @@ namespace {
 // table: marked when a first login is seen, unmarked once the last one is
 // gone. A pass then costs nothing for the buddies who are not logged in.
 
-// mark_all_gone - phase 1: every presence of every buddy is PRESENCE_GONE
-// until a record of this pass is seen for it. Order does not matter here,
-// so no snapshot is taken.
-void mark_all_gone(const buddy_table& buddies) {
-  ht_for_each_marked(buddies.table, [](void* item) {
-    const buddy& b = *static_cast<const buddy*>(item);
-    if (!b.presences) return;
-    ht_for_each_unordered(b.presences->table,
-                          [](void* p) { static_cast<presence*>(p)->state = PRESENCE_GONE; });
+// mark_all_gone - phase 1: every login is PRESENCE_GONE until a record of
+// this pass is seen for it.
+void mark_all_gone(buddy_table& buddies) {
+  buddies.for_each_marked([](buddy& b) {
+    if (b.presences) b.presences->for_each([](presence& p) { p.state = PRESENCE_GONE; });
   });
 }
 
 // match_record - phase 2 for one record: a USER_PROCESS record of a buddy
 // marks that buddy's presence on its line seen, or makes a new one. The
 // lookup keys are views into the live record; only a new presence copies it.
-void match_record(const utmpx& record, void* ctx) {
+void match_record(buddy_table& buddies, const utmpx& record) {
   if (record.ut_type != USER_PROCESS) return;
-  auto& buddies = *static_cast<buddy_table*>(ctx);
   buddy* b = buddies.find(utmpx_user(record));
   if (b == nullptr) return;
   if (b->presences) {
@@ -44,34 +38,45 @@ void match_record(const utmpx& record, void* ctx) {
     }
   }
   presence_table& presences = presences_of(*b);
-  if (presences.insert(presence_new(record)) != nullptr && presences.item_count() == 1)
-    (void)ht_mark(b->name, buddies.table);
+  if (presences.insert(presence{record, PRESENCE_NEW}) != nullptr && presences.size() == 1)
+    (void)buddies.mark(b->name);
 }
 
-// notify_and_forget - phase 3: every presence in snapshot order is
-// notified, and a gone one is removed after its notification. The marked
-// buddies come in the buddy table's snapshot order.
-void notify_and_forget(buddy_table& buddies, std::int16_t greet_mode) {
-  for (void* item : ht_marked_items(buddies.table)) {
-    buddy* b = static_cast<buddy*>(item);
-    if (!b->presences) continue;
-    presence_table& presences = *b->presences;
-    for (void* login : ht_items(presences.table)) {
-      presence* p = static_cast<presence*>(login);
-      notify_buddy(*b, *p, greet_mode);
-      // The key is read before the presence (and its record) is destroyed.
-      if (p->state == PRESENCE_GONE) presences.erase(utmpx_line(*p->entry));
+// all_seen - whether every login of a buddy was seen before this pass.
+bool all_seen(presence_table& presences) {
+  bool seen = true;
+  presences.for_each([&seen](const presence& p) { seen = seen && p.state == PRESENCE_SEEN; });
+  return seen;
+}
+
+// notify_and_forget - phase 3: every login in snapshot order is notified,
+// and a gone one is forgotten after its notification; a buddy whose last
+// login is gone is unmarked.
+void notify_and_forget(buddy_table& buddies, watch_context& ctx, std::int16_t greet_mode) {
+  for (buddy* b : buddies.marked_items()) {
+    presence_table& presences = presences_of(*b);
+    if (all_seen(presences)) {
+      // Nothing to report: a seen login's notification only collects
+      // ended command children, once is as good as many times.
+      reap_children(ctx);
+      continue;
     }
-    if (presences.item_count() == 0) ht_unmark(b->name, buddies.table);
+    for (presence* p : presences.items()) {
+      notify_buddy(ctx, *b, *p, greet_mode);
+      if (p->state == PRESENCE_GONE) presences.erase(presence_key(*p));
+    }
+    if (presences.size() == 0) buddies.unmark(b->name);
   }
 }
 
 }  // namespace
 
-void scan_logins(buddy_table& buddies, std::int16_t greet_mode) {
+void scan_logins(buddy_table& buddies, login_source& source, watch_context& ctx,
+                 std::int16_t greet_mode) {
   mark_all_gone(buddies);
-  read_login_records(login_records_file(), match_record, &buddies);
-  notify_and_forget(buddies, greet_mode);
+  auto match = [&buddies](const utmpx& record) { match_record(buddies, record); };
+  source.read(match);
+  notify_and_forget(buddies, ctx, greet_mode);
 }
 
 }  // namespace zibbet

@@ -31,9 +31,8 @@ std::vector<std::string> build_env(const std::vector<std::string>& changes) {
   for (char** e = environ; *e != nullptr; ++e) env.emplace_back(*e);
   for (const std::string& change : changes) {
     std::string key = change.substr(0, change.find('='));
-    std::erase_if(env, [&](const std::string& e) {
-      return e.compare(0, key.size() + 1, key + "=") == 0;
-    });
+    std::erase_if(
+        env, [&](const std::string& e) { return e.compare(0, key.size() + 1, key + "=") == 0; });
     if (change.find('=') != std::string::npos) env.push_back(change);
   }
   return env;
@@ -50,7 +49,9 @@ void fail(const char* what) {
   throw std::runtime_error(std::string(what) + ": " + std::strerror(errno));
 }
 
-void set_nonblocking(int fd) { fcntl(fd, F_SETFL, fcntl(fd, F_GETFL) | O_NONBLOCK); }
+void set_nonblocking(int fd) {
+  fcntl(fd, F_SETFL, fcntl(fd, F_GETFL) | O_NONBLOCK);
+}
 
 // read_some - appends what fd has now; false at its end (or EIO of a pty
 // whose other side is gone).
@@ -70,9 +71,15 @@ bool read_some(int fd, std::string& into) {
 
 }  // namespace
 
-std::string zibbet_binary() { return ZIBBET_BINARY; }
-std::string tools_dir() { return ZIBBET_TOOLS_DIR; }
-std::string source_dir() { return ZIBBET_SOURCE_DIR; }
+std::string zibbet_binary() {
+  return ZIBBET_BINARY;
+}
+std::string tools_dir() {
+  return ZIBBET_TOOLS_DIR;
+}
+std::string source_dir() {
+  return ZIBBET_SOURCE_DIR;
+}
 
 live_process::live_process(const run_options& opts) {
   std::string program = opts.program.empty() ? zibbet_binary() : opts.program;
@@ -179,8 +186,8 @@ bool live_process::pump(clock::time_point deadline, const std::string* want_out,
     bool nothing_wanted = want_out == nullptr && want_err == nullptr;
     // Once the program is gone, its children may still hold the streams:
     // read what is there for a short while, then stop.
-    if (reaped_ && ((!out_open && !err_open) ||
-                    clock::now() - exited_at > std::chrono::milliseconds(300)))
+    if (reaped_ &&
+        ((!out_open && !err_open) || clock::now() - exited_at > std::chrono::milliseconds(300)))
       return nothing_wanted;
     if (clock::now() >= deadline) return false;
     pollfd fds[2];
@@ -268,7 +275,9 @@ void remove_tree(const std::string& path) {
 }
 }  // namespace
 
-temp_dir::~temp_dir() { remove_tree(path_); }
+temp_dir::~temp_dir() {
+  remove_tree(path_);
+}
 
 std::string temp_dir::write_file(const std::string& name, const std::string& content) const {
   std::string full = path_ + "/" + name;
@@ -296,7 +305,9 @@ std::string preload(const std::vector<std::string>& libs) {
 }
 
 namespace {
-std::string existing(const char* path) { return access(path, R_OK) == 0 ? path : ""; }
+std::string existing(const char* path) {
+  return access(path, R_OK) == 0 ? path : "";
+}
 }  // namespace
 
 std::string nss_wrapper_lib() {

@@ -25,10 +25,10 @@ struct run_options {
   /// Environment changes on top of the test's own environment:
   /// "KEY=VALUE" sets, "KEY" alone unsets.
   std::vector<std::string> env;
-  std::optional<std::string> stdin_data;  ///< nullopt: stdin is /dev/null
-  bool stdout_pty = false;  ///< give the program a pseudo-terminal as stdout
+  std::optional<std::string> stdin_data;     ///< nullopt: stdin is /dev/null
+  bool stdout_pty = false;                   ///< give the program a pseudo-terminal as stdout
   std::chrono::milliseconds timeout{15000};  ///< then SIGKILL
-  std::string program;  ///< empty: zibbet_binary()
+  std::string program;                       ///< empty: zibbet_binary()
 };
 
 /// What came of it.
@@ -98,9 +98,7 @@ class temp_dir {
   /// Writes `content` to path()/name (made 0644) and returns the full path.
   std::string write_file(const std::string& name, const std::string& content) const;
   /// The full path of `name` inside the folder.
-  [[nodiscard]] std::string operator/(const std::string& name) const {
-    return path_ + "/" + name;
-  }
+  [[nodiscard]] std::string operator/(const std::string& name) const { return path_ + "/" + name; }
 
  private:
   std::string path_;

@@ -35,8 +35,7 @@ void write_raw_records(const std::string& path, const std::vector<utmpx>& record
   if (f == nullptr) throw std::runtime_error("cannot write " + tmp);
   if (!records.empty()) std::fwrite(records.data(), sizeof(utmpx), records.size(), f);
   std::fclose(f);
-  if (std::rename(tmp.c_str(), path.c_str()) != 0)
-    throw std::runtime_error("cannot rename " + tmp);
+  if (std::rename(tmp.c_str(), path.c_str()) != 0) throw std::runtime_error("cannot rename " + tmp);
 }
 
 void write_records(const std::string& path, const std::vector<login>& logins) {

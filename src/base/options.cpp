@@ -1,5 +1,5 @@
-// settings.cpp - the option parser and the version, usage and bail texts.
-#include "driver/settings.h"
+// options.cpp - the option scanner over argument words.
+#include "base/options.h"
 
 #include <getopt.h>
 #include <pwd.h>
@@ -10,9 +10,9 @@
 #include <cstdlib>
 #include <utility>
 
-namespace zibbet {
+#include "base/diag.h"
 
-settings global_settings;
+namespace zibbet {
 
 arg_vector::arg_vector(std::vector<std::string> words) : words_(std::move(words)) {
   ptrs_.reserve(words_.size() + 1);
@@ -43,34 +43,6 @@ constexpr option long_options[] = {
     {"version", no_argument, nullptr, 'v'},
     {"write-buddies", no_argument, nullptr, 'w'},
     {nullptr, 0, nullptr, 0},
-};
-
-constexpr const char* usage_lines[] = {
-    "  -h, --help                   this informative usage summary :)",
-    "  -v, --version                the current version and copyright",
-    "",
-    "  -a, --all-users              load and watch for all users",
-    "  -c, --exec-cmd=CMD           evaluate/execute CMD with every login",
-    "  -f, --buddyfile=FILE         use FILE as buddyfile, can be '-' for",
-    "                               signifying to use stdin.",
-    "  -F, --no-buddyfile           do not attempt to load the file which",
-    "                               contains the list of buddies to watch",
-    "  -i, --interval=NUM           sleep NUM seconds between each polling",
-    "  -m, --message=STRING         use STRING as a message template to greet",
-    "                               logged-in buddies. RTFM for more information",
-    "  -n, --no-newline             don't end the various messages in newlines",
-    "  -o, --process-once           exit after having scanned once through the",
-    "                               records.",
-    "  -p, --process-current        override zibbet's default behavior and",
-    "                               message/write/exec-cmd the users already",
-    "                               logged in.",
-    "  -q, --silent                 don't message buddies when they log in",
-    "  -s, --status-message=STRING  use STRING as a template for displaying the",
-    "                               status of people logging in and out",
-    "  -u, --users=LIST             adds LIST to the list of buddies for which",
-    "                               to watch.",
-    "  -w, --write-budies           be obnoxious and write your buddy every time",
-    "                               you see him/her log in.",
 };
 
 // default_buddyfile - $HOME/.zibbet; without HOME, the home directory of
@@ -141,17 +113,18 @@ parse_outcome parse_options(int argc, char** argv, settings& out) {
         bool bad = false;
         out.interval = convert_interval(optarg, bad);
         if (bad) {
-          std::fprintf(stderr, "%s: warning: bad interval %s, using 1\n",
-                       global_settings.prog_name.empty()
-                           ? out.prog_name.c_str()
-                           : global_settings.prog_name.c_str(),
-                       optarg);
+          // A buddy's words start with the run's own name, so this names
+          // the program either way.
+          warn(out.prog_name, "warning: bad interval %s, using 1", optarg);
         }
         break;
       }
       case 'm': message = optarg; break;
       case 'n': out.no_newline = 1; break;
-      case 'o': out.process_once = 1; out.process_current = 1; break;
+      case 'o':
+        out.process_once = 1;
+        out.process_current = 1;
+        break;
       case 'p': out.process_current = 1; break;
       case 'q': out.write_buddies = 0; break;
       case 's': status_message = optarg; break;
@@ -167,44 +140,6 @@ parse_outcome parse_options(int argc, char** argv, settings& out) {
   if (!out.buddyfile && out.no_buddyfile == 0) out.buddyfile = default_buddyfile();
   if (out.interval == 0) out.interval = 1;
   return parse_outcome::ok;
-}
-
-void parse_settings(int argc, char** argv, settings& out) {
-  switch (parse_options(argc, argv, out)) {
-    case parse_outcome::ok: return;
-    case parse_outcome::help:
-      print_version();
-      print_usage();
-      std::exit(0);
-    case parse_outcome::version:
-      print_version();
-      std::exit(0);
-  }
-}
-
-// The banner always names the program as the command line did, also when a
-// buddy's option words asked for it.
-static const char* banner_name() {
-  return global_settings.prog_name.c_str();
-}
-
-void print_version() {
-  std::fprintf(stderr, "%s v%s\t-\tziibbbeeet?\n", banner_name(), version_text);
-  std::fputs("Copyright (C) 2026 the zibbet developers\n", stderr);
-}
-
-void print_usage() {
-  std::fprintf(stderr, "\nusage:\t%s [OPTIONS] ...\n", banner_name());
-  for (const char* line : usage_lines) {
-    std::fputs(line, stderr);
-    std::fputc('\n', stderr);
-  }
-}
-
-void bail(const char* message, int status) {
-  if (message != nullptr)
-    std::fprintf(stderr, "%s: bailing: %s\n", global_settings.prog_name.c_str(), message);
-  std::exit(status);
 }
 
 }  // namespace zibbet

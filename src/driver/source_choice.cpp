@@ -1,0 +1,83 @@
+// source_choice.cpp - which login source a run reads.
+#include "driver/source_choice.h"
+
+#include <sys/stat.h>
+
+#include <cerrno>
+#include <cstdlib>
+#include <cstring>
+
+#include "base/diag.h"
+#include "base/login_record.h"
+#include "watch/utmp_source.h"
+
+namespace zibbet {
+
+namespace {
+
+bool set(const char* value) {
+  return value != nullptr && value[0] != '\0';
+}
+
+// logind_refusal - why logind sessions cannot be read, for the message.
+const char* logind_refusal(logind_support logind) {
+  return logind == logind_support::not_built
+             ? "ZIBBET_SOURCE=logind, but this zibbet was built without logind support"
+             : "ZIBBET_SOURCE=logind, but systemd is not running on this host";
+}
+
+// warn_if_unusable - one warning when the named records file does not
+// exist or is not a regular file: a typo would otherwise look exactly like
+// nobody being logged in.
+void warn_if_unusable(std::string_view prog, const std::string& path) {
+  struct stat st {};
+  if (stat(path.c_str(), &st) != 0) {
+    int err = errno;
+    warn(prog, "warning: ZIBBET_UTMP names %s: %s", shown(path).c_str(), std::strerror(err));
+  } else if (!S_ISREG(st.st_mode)) {
+    warn(prog, "warning: ZIBBET_UTMP names %s: not a regular file", shown(path).c_str());
+  }
+}
+
+}  // namespace
+
+source_decision decide_source(const char* source_env, const char* utmp_env, bool host_file_exists,
+                              logind_support logind) {
+  using kind = source_plan::kind;
+  std::string_view wanted = source_env != nullptr ? source_env : "";
+  std::optional<std::string> named;
+  if (set(utmp_env)) named = utmp_env;
+
+  if (wanted.empty() || wanted == "auto") {
+    if (named || host_file_exists || logind != logind_support::available)
+      return {source_plan{kind::records_file, std::move(named)}, {}};
+    return {source_plan{kind::logind, std::nullopt}, {}};
+  }
+  if (wanted == "utmp") return {source_plan{kind::records_file, std::move(named)}, {}};
+  if (wanted == "logind") {
+    if (logind != logind_support::available) return {std::nullopt, logind_refusal(logind)};
+    return {source_plan{kind::logind, std::nullopt}, {}};
+  }
+  return {std::nullopt,
+          "unknown ZIBBET_SOURCE \"" + shown(wanted) + "\" (accepted values: auto, utmp, logind)"};
+}
+
+std::unique_ptr<login_source> open_login_source(std::string_view prog) {
+  struct stat st {};
+  const bool host_file_exists = stat(host_records_file(), &st) == 0;
+  source_decision d = decide_source(std::getenv("ZIBBET_SOURCE"), std::getenv("ZIBBET_UTMP"),
+                                    host_file_exists, logind_support_here());
+  if (!d.plan) {
+    warn(prog, "%s", d.error.c_str());
+    return nullptr;
+  }
+  if (d.plan->from == source_plan::kind::logind) {
+    std::unique_ptr<login_source> sessions = make_logind_source();
+    if (!sessions) warn(prog, "%s", logind_refusal(logind_support_here()));
+    return sessions;
+  }
+  if (d.plan->named_file) warn_if_unusable(prog, *d.plan->named_file);
+  return make_records_source(std::move(d.plan->named_file));
+}
+
+}  // namespace zibbet

@@ -1,0 +1,43 @@
+// source_choice.h - which login source a run reads, from ZIBBET_SOURCE
+// and ZIBBET_UTMP, decided once at start-up.
+#pragma once
+
+#include <memory>
+#include <optional>
+#include <string>
+#include <string_view>
+
+#include "watch/login_source.h"
+#include "watch/logind_source.h"
+
+namespace zibbet {
+
+/// What a run reads its logins from.
+struct source_plan {
+  enum class kind { records_file, logind };
+  kind from = kind::records_file;
+  /// The records file ZIBBET_UTMP names; nullopt for the host's own.
+  std::optional<std::string> named_file;
+};
+
+/// A plan, or the message that says why there is none.
+struct source_decision {
+  std::optional<source_plan> plan;
+  std::string error;  ///< the text after "<prog>: " when there is no plan
+};
+
+/// decide_source - the source asked for: ZIBBET_SOURCE (`source_env`, null
+/// when unset) is auto (also unset or empty), utmp or logind; ZIBBET_UTMP
+/// (`utmp_env`) names a records file when set and not empty. Auto takes
+/// the named file, else the host's records file when it exists, else
+/// logind when it is available, else the host's records file.
+[[nodiscard]] source_decision decide_source(const char* source_env, const char* utmp_env,
+                                            bool host_file_exists, logind_support logind);
+
+/// open_login_source - the source the environment asks for, with a
+/// warning when a named records file is missing or not a regular file
+/// (it may still appear); null, after one line on stderr, when the
+/// environment asks for something this host cannot give.
+[[nodiscard]] std::unique_ptr<login_source> open_login_source(std::string_view prog);
+
+}  // namespace zibbet

@@ -1,7 +1,8 @@
 // ship_test.cpp - what a user gets: the manual page renders cleanly and
 // documents every option, `cmake --install` lays out a working tree, the
-// Debian package holds the program with sound metadata, and the bash
-// completion completes the options the program really accepts.
+// Debian package holds the program with sound metadata and passes lintian
+// and hardening-check, and the bash completion completes the options the
+// program really accepts.
 #include <dirent.h>
 #include <gtest/gtest.h>
 #include <pwd.h>
@@ -156,6 +157,11 @@ TEST(Install, PrefixGetsBinaryPageAndCompletion) {
   EXPECT_EQ(read_file(prefix / "share/man/man1/zibbet.1"), read_file(page_path));
   EXPECT_EQ(read_file(prefix / "share/bash-completion/completions/zibbet"),
             read_file(completion_path));
+  // zsh's folder for a prefix other than /usr, and fish's for any.
+  EXPECT_EQ(read_file(prefix / "share/zsh/site-functions/_zibbet"),
+            read_file(source_dir() + "/completion/_zibbet"));
+  EXPECT_EQ(read_file(prefix / "share/fish/vendor_completions.d/zibbet.fish"),
+            read_file(source_dir() + "/completion/zibbet.fish"));
 
   run_options opts;
   opts.program = binary;
@@ -168,32 +174,43 @@ TEST(Install, PrefixGetsBinaryPageAndCompletion) {
 
 // --- The Debian package ------------------------------------------------------
 
+// make_deb - makes the Debian package of this build into `out` with cpack
+// and returns its path ("" after a failed assertion).
+std::string make_deb(const temp_dir& out) {
+  run_result r = run_tool(find_tool("cpack"),
+                          {"-G", "DEB", "-B", out.path(), "--config",
+                           std::string(ZIBBET_BUILD_DIR) + "/CPackConfig.cmake"},
+                          100s);
+  EXPECT_EQ(r.exit_code, 0) << r.out << r.err;
+  std::string deb;
+  if (DIR* d = opendir(out.path().c_str())) {
+    while (dirent* e = readdir(d)) {
+      std::string name = e->d_name;
+      if (name.starts_with("zibbet_") && name.ends_with(".deb")) deb = out / name;
+    }
+    closedir(d);
+  }
+  EXPECT_NE(deb, "") << "cpack made no zibbet_*.deb";
+  return deb;
+}
+
 TEST(Package, DebHoldsProgramPageAndCompletionWithMetadata) {
   std::string cpack = find_tool("cpack");
   std::string dpkg_deb = find_tool("dpkg-deb");
   if (cpack.empty() || dpkg_deb.empty()) GTEST_SKIP() << "cpack or dpkg-deb is missing";
   temp_dir out;
-  run_result r = run_tool(cpack,
-                          {"-G", "DEB", "-B", out.path(), "--config",
-                           std::string(ZIBBET_BUILD_DIR) + "/CPackConfig.cmake"},
-                          100s);
-  ASSERT_EQ(r.exit_code, 0) << r.out << r.err;
-  std::string deb = out / "zibbet_0.53_amd64.deb";
-  if (access(deb.c_str(), F_OK) != 0) {  // another architecture
-    DIR* d = opendir(out.path().c_str());
-    ASSERT_NE(d, nullptr);
-    while (dirent* e = readdir(d)) {
-      std::string name = e->d_name;
-      if (name.size() > 4 && name.ends_with(".deb")) deb = out / name;
-    }
-    closedir(d);
-  }
+  std::string deb = make_deb(out);
+  ASSERT_NE(deb, "");
 
-  r = run_tool(dpkg_deb, {"-c", deb});
+  run_result r = run_tool(dpkg_deb, {"-c", deb});
   ASSERT_EQ(r.exit_code, 0) << r.err;
   std::set<std::string> paths;
   for (const std::string& line : lines(r.out)) paths.insert(line.substr(line.rfind(' ') + 1));
-  for (const char* want : {"./usr/bin/zibbet", "./usr/share/bash-completion/completions/zibbet"})
+  for (const char* want :
+       {"./usr/bin/zibbet", "./usr/share/bash-completion/completions/zibbet",
+        "./usr/share/zsh/vendor-completions/_zibbet",
+        "./usr/share/fish/vendor_completions.d/zibbet.fish", "./usr/share/doc/zibbet/copyright",
+        "./usr/share/doc/zibbet/changelog.gz"})
     EXPECT_TRUE(paths.contains(want)) << want << " in\n" << r.out;
   EXPECT_TRUE(paths.contains("./usr/share/man/man1/zibbet.1.gz") ||
               paths.contains("./usr/share/man/man1/zibbet.1"))
@@ -204,10 +221,15 @@ TEST(Package, DebHoldsProgramPageAndCompletionWithMetadata) {
     const char* field;
     const char* holds;
   } fields[] = {
-      {"Package", "zibbet"},     {"Version", "0.53"},
-      {"Section", "utils"},      {"Depends", "libc6"},
-      {"Depends", "libstdc++6"}, {"Recommends", "bsdextrautils"},
-      {"Maintainer", "@"},       {"Description", "watch chosen users log on and off"},
+      {"Package", "zibbet"},
+      {"Version", "0.53"},
+      {"Section", "utils"},
+      {"Depends", "libc6"},
+      {"Depends", "libstdc++6"},
+      {"Recommends", "bsdextrautils"},
+      {"Recommends", "bash-completion"},  // loads the bash completion
+      {"Maintainer", "@"},
+      {"Description", "watch chosen users log on and off"},
   };
   for (const auto& f : fields) {
     r = run_tool(dpkg_deb, {"-f", deb, f.field});
@@ -234,6 +256,41 @@ TEST(Package, DebHoldsProgramPageAndCompletionWithMetadata) {
     EXPECT_EQ(r.exit_code, 0);
     EXPECT_EQ(r.out, read_file(page_path));
   }
+}
+
+// What a Debian maintainer checks first: lintian finds no error or warning
+// (nor the hardening and .comment notes it gives at info level), and the
+// program carries the hardening of Debian's own packages.
+TEST(Package, LintianAndHardeningCheckFindNothing) {
+  if (!ZIBBET_HARDENED) GTEST_SKIP() << "this build is not hardened (sanitized, fuzz or Debug)";
+  std::string lintian = find_tool("lintian");
+  std::string hardening_check = find_tool("hardening-check");
+  std::string dpkg_deb = find_tool("dpkg-deb");
+  if (lintian.empty() || hardening_check.empty() || dpkg_deb.empty() || find_tool("cpack").empty())
+    GTEST_SKIP() << "lintian, hardening-check (devscripts), dpkg-deb or cpack is missing";
+  temp_dir out;
+  std::string deb = make_deb(out);
+  ASSERT_NE(deb, "");
+
+  run_result r = run_tool(lintian, {"--display-info", deb}, 300s);
+  EXPECT_EQ(r.exit_code, 0) << r.out << r.err;
+  for (const std::string& line : lines(r.out)) {
+    EXPECT_FALSE(line.starts_with("E: ") || line.starts_with("W: ")) << line;
+    for (const char* tag : {"hardening-", "binary-has-unneeded-section"})
+      EXPECT_EQ(line.find(tag), std::string::npos) << line;
+  }
+
+  // Control-flow marks are left out of the check: Debian 12's C start
+  // files carry none, so no program linked there has them.
+  temp_dir root;
+  r = run_tool(dpkg_deb, {"-x", deb, root.path()});
+  ASSERT_EQ(r.exit_code, 0) << r.err;
+  r = run_tool(hardening_check, {"--nocfprotection", root / "usr/bin/zibbet"});
+  EXPECT_EQ(r.exit_code, 0) << r.out << r.err;
+  for (const char* want :
+       {"Position Independent Executable: yes", "Stack protected: yes",
+        "Fortify Source functions: yes", "Read-only relocations: yes", "Immediate binding: yes"})
+    EXPECT_NE(r.out.find(want), std::string::npos) << want << " in\n" << r.out;
 }
 
 // --- Bash completion -------------------------------------------------------

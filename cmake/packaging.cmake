@@ -8,7 +8,19 @@ include(GNUInstallDirs)
 set(ZIBBET_PACKAGE_MAINTAINER "zibbet developers <zibbet@zibbet.invalid>"
     CACHE STRING "Maintainer of the Debian package: name <mail address>")
 
-install(FILES ${PROJECT_SOURCE_DIR}/man/zibbet.1
+# The manual page takes its version from the project: the footer of the
+# source page names the program, the built page (build/man/zibbet.1) its
+# version too.
+set(ZIBBET_PAGE_SOURCE ${PROJECT_SOURCE_DIR}/man/zibbet.1)
+set_property(DIRECTORY APPEND PROPERTY CMAKE_CONFIGURE_DEPENDS ${ZIBBET_PAGE_SOURCE})
+file(READ ${ZIBBET_PAGE_SOURCE} zibbet_page)
+string(REPLACE "\"zibbet\" \"User Commands\"" "\"zibbet ${PROJECT_VERSION}\" \"User Commands\""
+       zibbet_versioned_page "${zibbet_page}")
+if(zibbet_versioned_page STREQUAL zibbet_page)
+  message(FATAL_ERROR "man/zibbet.1: no .TH line with \"zibbet\" \"User Commands\" to version")
+endif()
+file(WRITE ${PROJECT_BINARY_DIR}/man/zibbet.1 "${zibbet_versioned_page}")
+install(FILES ${PROJECT_BINARY_DIR}/man/zibbet.1
         DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)
 
 # Completions, each where its shell looks by itself. bash-completion and
@@ -57,8 +69,9 @@ set(CPACK_PACKAGE_CONTACT "${ZIBBET_PACKAGE_MAINTAINER}")
 set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "watch chosen users log on and off")
 set(CPACK_PACKAGE_DESCRIPTION
     "zibbet watches the users you choose (your buddies) log on and off.\n"
-    "It reads the host's login records once a second, or at the interval\n"
-    "you set, and prints a status line for every login and logout. For a\n"
+    "It reads the host's login records, or the sessions of systemd-logind\n"
+    "on hosts that keep no records, once a second or at the interval you\n"
+    "set, and prints a status line for every login and logout. For a\n"
     "new login it can greet the buddy on that terminal through write(1) and\n"
     "run a command. Status lines, greetings and commands are templates, and\n"
     "a buddy file can give each buddy settings of its own.")

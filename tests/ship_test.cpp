@@ -14,6 +14,7 @@
 #include <set>
 #include <sstream>
 
+#include "support/context.h"
 #include "support/harness.h"
 
 namespace zibbet::test {
@@ -21,7 +22,7 @@ namespace {
 
 using namespace std::chrono_literals;
 
-const std::string banner_line = "zibbet v0.53\t-\tziibbbeeet?\n";
+const std::string banner_line = banner();
 
 // The long names the option scanner accepts, and whether each takes a value.
 const struct {
@@ -75,9 +76,22 @@ bool is_executable_file(const std::string& path) {
 }
 
 const std::string page_path = source_dir() + "/man/zibbet.1";
+// The page as installed: the source page with the version in its footer.
+const std::string built_page_path = std::string(ZIBBET_BUILD_DIR) + "/man/zibbet.1";
 const std::string completion_path = source_dir() + "/completion/zibbet.bash";
 
 // --- The manual page -----------------------------------------------------
+
+// The version is the project's, set in one place, and the page shows it.
+TEST(ManPage, TheBuiltPageCarriesTheProjectsVersion) {
+  std::string page = read_file(built_page_path);
+  ASSERT_FALSE(page.empty()) << built_page_path;
+  EXPECT_NE(page.find("\n.TH ZIBBET 1 "), std::string::npos);
+  EXPECT_NE(page.find(std::string("\"zibbet ") + ZIBBET_VERSION + "\" \"User Commands\"\n"),
+            std::string::npos);
+  EXPECT_EQ(read_file(page_path).find(ZIBBET_VERSION), std::string::npos)
+      << "the source page names a version of its own";
+}
 
 TEST(ManPage, RendersWithoutWarnings) {
   std::string groff = find_tool("groff");
@@ -154,7 +168,7 @@ TEST(Install, PrefixGetsBinaryPageAndCompletion) {
 
   std::string binary = prefix / "bin/zibbet";
   ASSERT_TRUE(is_executable_file(binary));
-  EXPECT_EQ(read_file(prefix / "share/man/man1/zibbet.1"), read_file(page_path));
+  EXPECT_EQ(read_file(prefix / "share/man/man1/zibbet.1"), read_file(built_page_path));
   EXPECT_EQ(read_file(prefix / "share/bash-completion/completions/zibbet"),
             read_file(completion_path));
   // zsh's folder for a prefix other than /usr, and fish's for any.
@@ -221,15 +235,18 @@ TEST(Package, DebHoldsProgramPageAndCompletionWithMetadata) {
     const char* field;
     const char* holds;
   } fields[] = {
-      {"Package", "zibbet"},
-      {"Version", "0.53"},
-      {"Section", "utils"},
-      {"Depends", "libc6"},
-      {"Depends", "libstdc++6"},
-      {"Recommends", "bsdextrautils"},
-      {"Recommends", "bash-completion"},  // loads the bash completion
-      {"Maintainer", "@"},
-      {"Description", "watch chosen users log on and off"},
+    {"Package", "zibbet"},
+    {"Version", ZIBBET_VERSION},
+    {"Section", "utils"},
+    {"Depends", "libc6"},
+    {"Depends", "libstdc++6"},
+#if ZIBBET_HAVE_LOGIND
+    {"Depends", "libsystemd0"},  // reads logind sessions
+#endif
+    {"Recommends", "bsdextrautils"},
+    {"Recommends", "bash-completion"},  // loads the bash completion
+    {"Maintainer", "@"},
+    {"Description", "watch chosen users log on and off"},
   };
   for (const auto& f : fields) {
     r = run_tool(dpkg_deb, {"-f", deb, f.field});
@@ -254,7 +271,7 @@ TEST(Package, DebHoldsProgramPageAndCompletionWithMetadata) {
   if (access(gz.c_str(), F_OK) == 0 && !gzip.empty()) {
     r = run_tool(gzip, {"-dc", gz});
     EXPECT_EQ(r.exit_code, 0);
-    EXPECT_EQ(r.out, read_file(page_path));
+    EXPECT_EQ(r.out, read_file(built_page_path));
   }
 }
 

@@ -1,8 +1,8 @@
 // recipes_test.cpp - the build folders of the recipes (the README's install,
-// scripts/demo, scripts/test, scripts/fuzz, scripts/lint): no two recipes
-// leave one folder with settings the other does not expect, scripts/test
-// gives every option it depends on, and a folder reconfigured without the
-// tests runs none of its old test binaries.
+// the benchmarks' README, scripts/demo, scripts/test, scripts/fuzz,
+// scripts/lint): no two recipes leave one folder with settings the other
+// does not expect, scripts/test gives every option it depends on, and a
+// folder reconfigured without the tests runs none of its old test binaries.
 #include <gtest/gtest.h>
 
 #include <map>
@@ -102,8 +102,8 @@ TEST(Recipes, NoTwoRecipesLeaveAFolderTheOtherDoesNotExpect) {
   settings_map options = project_options();
   ASSERT_GE(options.size(), 5u);
   std::vector<configure_step> steps;
-  for (const char* recipe :
-       {"README.md", "scripts/demo", "scripts/test", "scripts/fuzz", "scripts/lint"}) {
+  for (const char* recipe : {"README.md", "bench/README.md", "scripts/demo", "scripts/test",
+                             "scripts/fuzz", "scripts/lint"}) {
     std::vector<configure_step> found = configure_steps(recipe);
     EXPECT_FALSE(found.empty()) << recipe << " configures no folder";
     steps.insert(steps.end(), found.begin(), found.end());

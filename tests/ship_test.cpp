@@ -16,6 +16,7 @@
 
 #include "support/context.h"
 #include "support/harness.h"
+#include "support/shell.h"
 
 namespace zibbet::test {
 namespace {
@@ -39,18 +40,6 @@ const struct {
     {"users", 'u', true},          {"version", 'v', false},
     {"write-buddies", 'w', false},
 };
-
-// find_tool - the full path of `name` on PATH, or "" when it is not there.
-std::string find_tool(const std::string& name) {
-  const char* path = std::getenv("PATH");
-  std::stringstream dirs(path != nullptr ? path : "/usr/bin:/bin");
-  for (std::string dir; std::getline(dirs, dir, ':');) {
-    if (dir.empty()) continue;
-    std::string candidate = dir + "/" + name;
-    if (access(candidate.c_str(), X_OK) == 0) return candidate;
-  }
-  return "";
-}
 
 // run_tool - runs a tool found on PATH to its end.
 run_result run_tool(const std::string& tool, std::vector<std::string> args,
@@ -94,13 +83,13 @@ TEST(ManPage, TheBuiltPageCarriesTheProjectsVersion) {
 }
 
 TEST(ManPage, RendersWithoutWarnings) {
-  std::string groff = find_tool("groff");
+  std::string groff = find_program("groff");
   if (groff.empty()) GTEST_SKIP() << "groff is not installed";
   run_result r = run_tool(groff, {"-man", "-ww", "-z", page_path});
   EXPECT_EQ(r.exit_code, 0);
   EXPECT_EQ(r.err, "");
 
-  std::string man = find_tool("man");
+  std::string man = find_program("man");
   if (man.empty()) return;
   run_options opts;
   opts.program = man;
@@ -116,7 +105,7 @@ TEST(ManPage, RendersWithoutWarnings) {
 // The rendered text, as a reader sees it: every section the page promises,
 // every option in both forms, and every template escape.
 TEST(ManPage, DocumentsEveryOptionEscapeAndSection) {
-  std::string groff = find_tool("groff");
+  std::string groff = find_program("groff");
   if (groff.empty()) GTEST_SKIP() << "groff is not installed";
   run_result r = run_tool(groff, {"-man", "-Tascii", "-P", "-cbou", "-rLL=200n", page_path});
   ASSERT_EQ(r.exit_code, 0) << r.err;
@@ -160,7 +149,7 @@ TEST(ManPage, LongNamesAreAcceptedByTheProgram) {
 // --- Install ---------------------------------------------------------------
 
 TEST(Install, PrefixGetsBinaryPageAndCompletion) {
-  std::string cmake = find_tool("cmake");
+  std::string cmake = find_program("cmake");
   if (cmake.empty()) GTEST_SKIP() << "cmake is not on PATH";
   temp_dir prefix;
   run_result r = run_tool(cmake, {"--install", ZIBBET_BUILD_DIR, "--prefix", prefix.path()});
@@ -191,7 +180,7 @@ TEST(Install, PrefixGetsBinaryPageAndCompletion) {
 // make_deb - makes the Debian package of this build into `out` with cpack
 // and returns its path ("" after a failed assertion).
 std::string make_deb(const temp_dir& out) {
-  run_result r = run_tool(find_tool("cpack"),
+  run_result r = run_tool(find_program("cpack"),
                           {"-G", "DEB", "-B", out.path(), "--config",
                            std::string(ZIBBET_BUILD_DIR) + "/CPackConfig.cmake"},
                           100s);
@@ -209,8 +198,8 @@ std::string make_deb(const temp_dir& out) {
 }
 
 TEST(Package, DebHoldsProgramPageAndCompletionWithMetadata) {
-  std::string cpack = find_tool("cpack");
-  std::string dpkg_deb = find_tool("dpkg-deb");
+  std::string cpack = find_program("cpack");
+  std::string dpkg_deb = find_program("dpkg-deb");
   if (cpack.empty() || dpkg_deb.empty()) GTEST_SKIP() << "cpack or dpkg-deb is missing";
   temp_dir out;
   std::string deb = make_deb(out);
@@ -267,7 +256,7 @@ TEST(Package, DebHoldsProgramPageAndCompletionWithMetadata) {
   EXPECT_EQ(r.err.substr(0, banner_line.size()), banner_line);
 
   std::string gz = root / "usr/share/man/man1/zibbet.1.gz";
-  std::string gzip = find_tool("gzip");
+  std::string gzip = find_program("gzip");
   if (access(gz.c_str(), F_OK) == 0 && !gzip.empty()) {
     r = run_tool(gzip, {"-dc", gz});
     EXPECT_EQ(r.exit_code, 0);
@@ -280,10 +269,11 @@ TEST(Package, DebHoldsProgramPageAndCompletionWithMetadata) {
 // program carries the hardening of Debian's own packages.
 TEST(Package, LintianAndHardeningCheckFindNothing) {
   if (!ZIBBET_HARDENED) GTEST_SKIP() << "this build is not hardened (sanitized, fuzz or Debug)";
-  std::string lintian = find_tool("lintian");
-  std::string hardening_check = find_tool("hardening-check");
-  std::string dpkg_deb = find_tool("dpkg-deb");
-  if (lintian.empty() || hardening_check.empty() || dpkg_deb.empty() || find_tool("cpack").empty())
+  std::string lintian = find_program("lintian");
+  std::string hardening_check = find_program("hardening-check");
+  std::string dpkg_deb = find_program("dpkg-deb");
+  if (lintian.empty() || hardening_check.empty() || dpkg_deb.empty() ||
+      find_program("cpack").empty())
     GTEST_SKIP() << "lintian, hardening-check (devscripts), dpkg-deb or cpack is missing";
   temp_dir out;
   std::string deb = make_deb(out);
@@ -317,7 +307,7 @@ TEST(Package, LintianAndHardeningCheckFindNothing) {
 // command). Returns the candidates, one a line.
 run_result complete_words(const std::vector<std::string>& words) {
   run_options opts;
-  opts.program = find_tool("bash");
+  opts.program = find_program("bash");
   opts.args = {"--norc",
                "--noprofile",
                "-c",
@@ -339,7 +329,7 @@ std::set<std::string> as_set(const std::string& text) {
 }
 
 TEST(Completion, CompletesOptionsFilesAndUsers) {
-  if (find_tool("bash").empty()) GTEST_SKIP() << "bash is not installed";
+  if (find_program("bash").empty()) GTEST_SKIP() << "bash is not installed";
   temp_dir dir;
   dir.write_file("buddies", "alice\n");
   dir.write_file("notes", "");

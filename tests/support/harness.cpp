@@ -22,11 +22,7 @@ extern char** environ;
 
 namespace zibbet::test {
 
-namespace {
-
-using clock = std::chrono::steady_clock;
-
-std::vector<std::string> build_env(const std::vector<std::string>& changes) {
+std::vector<std::string> environment_with(const std::vector<std::string>& changes) {
   std::vector<std::string> env;
   for (char** e = environ; *e != nullptr; ++e) env.emplace_back(*e);
   for (const std::string& change : changes) {
@@ -38,12 +34,16 @@ std::vector<std::string> build_env(const std::vector<std::string>& changes) {
   return env;
 }
 
-std::vector<char*> pointers(std::vector<std::string>& words) {
+std::vector<char*> argv_pointers(std::vector<std::string>& words) {
   std::vector<char*> out;
   for (std::string& w : words) out.push_back(w.data());
   out.push_back(nullptr);
   return out;
 }
+
+namespace {
+
+using clock = std::chrono::steady_clock;
 
 void fail(const char* what) {
   throw std::runtime_error(std::string(what) + ": " + std::strerror(errno));
@@ -85,9 +85,9 @@ live_process::live_process(const run_options& opts) {
   std::string program = opts.program.empty() ? zibbet_binary() : opts.program;
   std::vector<std::string> argv_words{program};
   argv_words.insert(argv_words.end(), opts.args.begin(), opts.args.end());
-  std::vector<std::string> env_words = build_env(opts.env);
-  std::vector<char*> argv = pointers(argv_words);
-  std::vector<char*> envp = pointers(env_words);
+  std::vector<std::string> env_words = environment_with(opts.env);
+  std::vector<char*> argv = argv_pointers(argv_words);
+  std::vector<char*> envp = argv_pointers(env_words);
 
   int in_pipe[2] = {-1, -1};
   int out_pipe[2] = {-1, -1};

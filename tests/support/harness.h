@@ -40,6 +40,14 @@ struct run_result {
   bool timed_out = false;  ///< killed at the deadline
 };
 
+/// environment_with - this process's environment with `changes` made:
+/// "KEY=VALUE" sets, "KEY" alone unsets.
+std::vector<std::string> environment_with(const std::vector<std::string>& changes);
+
+/// argv_pointers - the words as a null-terminated vector of pointers into
+/// them, as execve wants them.
+std::vector<char*> argv_pointers(std::vector<std::string>& words);
+
 /// run - runs the program to its end (or its deadline).
 run_result run(const run_options& opts);
 

@@ -18,8 +18,6 @@
 #include <sstream>
 #include <stdexcept>
 
-extern char** environ;
-
 namespace zibbet::test {
 
 std::string find_program(const std::string& name) {
@@ -43,34 +41,12 @@ run_options shell_line(const std::string& dir, const std::string& line,
   return opts;
 }
 
-namespace {
-
-std::vector<std::string> with_changes(const std::vector<std::string>& changes) {
-  std::vector<std::string> env;
-  for (char** e = environ; *e != nullptr; ++e) env.emplace_back(*e);
-  for (const std::string& change : changes) {
-    std::string key = change.substr(0, change.find('='));
-    std::erase_if(env, [&](const std::string& e) { return e.starts_with(key + "="); });
-    if (change.find('=') != std::string::npos) env.push_back(change);
-  }
-  return env;
-}
-
-std::vector<char*> pointers(std::vector<std::string>& words) {
-  std::vector<char*> out;
-  for (std::string& w : words) out.push_back(w.data());
-  out.push_back(nullptr);
-  return out;
-}
-
-}  // namespace
-
 pty_session::pty_session(const run_options& opts) {
   std::vector<std::string> argv_words{opts.program};
   argv_words.insert(argv_words.end(), opts.args.begin(), opts.args.end());
-  std::vector<std::string> env_words = with_changes(opts.env);
-  std::vector<char*> argv = pointers(argv_words);
-  std::vector<char*> envp = pointers(env_words);
+  std::vector<std::string> env_words = environment_with(opts.env);
+  std::vector<char*> argv = argv_pointers(argv_words);
+  std::vector<char*> envp = argv_pointers(env_words);
 
   master_ = posix_openpt(O_RDWR | O_NOCTTY | O_CLOEXEC);
   if (master_ < 0 || grantpt(master_) != 0 || unlockpt(master_) != 0)

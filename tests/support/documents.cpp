@@ -25,6 +25,19 @@ std::string without_comment(const std::string& line) {
   return std::regex_replace(line, comment, "");
 }
 
+// add_line - adds a line of a command to `pending`; a line ending in a
+// backslash goes on in the next one, any other ends the command, which
+// joins `out`.
+void add_line(const std::string& line, std::string& pending, std::vector<shown_command>& out) {
+  pending += line;
+  if (line.ends_with("\\")) {
+    pending += "\n";
+    return;
+  }
+  out.push_back({pending, without_comment(pending)});
+  pending.clear();
+}
+
 }  // namespace
 
 // readme_commands - the lines of the README's sh blocks; comment lines are
@@ -46,13 +59,7 @@ std::vector<shown_command> readme_commands() {
     if (line.find_first_not_of(' ') == std::string::npos ||
         line[line.find_first_not_of(' ')] == '#')
       continue;
-    pending += line;
-    if (line.ends_with("\\")) {
-      pending += "\n";
-      continue;
-    }
-    out.push_back({pending, without_comment(pending)});
-    pending.clear();
+    add_line(line, pending, out);
   }
   return out;
 }
@@ -76,13 +83,7 @@ std::vector<shown_command> man_commands() {
       for (auto [from, to] :
            {std::pair{"\\-", "-"}, {"\\(aq", "'"}, {"\\(dq", "\""}, {"\\&", ""}, {"\\e", "\\"}})
         line = replace_all(line, from, to);
-      pending += line;
-      if (line.ends_with("\\")) {
-        pending += "\n";
-        continue;
-      }
-      out.push_back({pending, without_comment(pending)});
-      pending.clear();
+      add_line(line, pending, out);
     }
   }
   return out;

@@ -24,7 +24,7 @@
 
 #include "bench_support.h"
 #include "support/logind_host.h"
-#include "watch/logind_source.h"
+#include "logins/logind_source.h"
 
 // Without libsystemd there is nothing to measure.
 #if ZIBBET_HAVE_LOGIND

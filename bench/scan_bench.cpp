@@ -22,7 +22,7 @@
 #include "support/process.h"
 #include "support/records.h"
 #include "watch/scan.h"
-#include "watch/utmp_source.h"
+#include "logins/utmp_source.h"
 
 namespace zibbet::bench {
 namespace {

@@ -16,8 +16,8 @@
 #include <string>
 #include <string_view>
 
-#include "base/presence.h"
-#include "base/settings.h"
+#include "watch/presence.h"
+#include "buddy/settings.h"
 #include "watch/expand.h"
 
 namespace {

@@ -6,7 +6,7 @@
 #include <string>
 #include <vector>
 
-#include "base/options.h"
+#include "buddy/options.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   std::vector<std::string> words{"zibbet"};

@@ -16,10 +16,10 @@
 #include <thread>
 #include <vector>
 
-#include "base/login_record.h"
+#include "common/login_record.h"
 #include "support/harness.h"
 #include "support/records.h"
-#include "watch/utmp_source.h"
+#include "logins/utmp_source.h"
 
 namespace zibbet::test {
 namespace {

@@ -4,7 +4,7 @@
 // count, where the user name, the line and the host come from, processes
 // on real pseudo-terminals in a session's cgroup, and which session files
 // are read again.
-#include "watch/logind_source.h"
+#include "logins/logind_source.h"
 
 #include <fcntl.h>
 #include <gtest/gtest.h>

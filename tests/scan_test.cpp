@@ -16,7 +16,7 @@
 #include "support/harness.h"
 #include "support/process.h"
 #include "support/records.h"
-#include "watch/utmp_source.h"
+#include "logins/utmp_source.h"
 
 namespace zibbet::test {
 namespace {

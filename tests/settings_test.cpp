@@ -5,7 +5,7 @@
 #include <cstdlib>
 #include <functional>
 
-#include "base/options.h"
+#include "buddy/options.h"
 
 namespace zibbet {
 namespace {

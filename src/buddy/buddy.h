@@ -7,8 +7,8 @@
 #include <string>
 #include <string_view>
 
-#include "base/presence.h"
-#include "base/settings.h"
+#include "watch/presence.h"
+#include "buddy/settings.h"
 #include "table/keyed_table.h"
 
 namespace zibbet {

@@ -5,7 +5,7 @@
 #include <string>
 #include <string_view>
 
-#include "base/options.h"
+#include "buddy/options.h"
 
 namespace zibbet {
 

@@ -13,8 +13,8 @@
 #include <string>
 #include <vector>
 
-#include "base/diag.h"
-#include "base/unique_fd.h"
+#include "common/diag.h"
+#include "common/unique_fd.h"
 
 namespace zibbet {
 

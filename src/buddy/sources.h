@@ -6,7 +6,7 @@
 #include <string>
 #include <string_view>
 
-#include "base/settings.h"
+#include "buddy/settings.h"
 #include "buddy/buddy.h"
 
 namespace zibbet {

@@ -9,8 +9,8 @@
 #include <cstdio>
 #include <memory>
 
-#include "base/diag.h"
-#include "base/options.h"
+#include "common/diag.h"
+#include "buddy/options.h"
 #include "buddy/sources.h"
 #include "driver/messages.h"
 #include "driver/source_choice.h"

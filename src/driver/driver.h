@@ -4,7 +4,7 @@
 #include <cstdint>
 #include <string>
 
-#include "base/settings.h"
+#include "buddy/settings.h"
 
 namespace zibbet {
 

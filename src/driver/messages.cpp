@@ -3,8 +3,8 @@
 
 #include <cstdio>
 
-#include "base/diag.h"
-#include "base/settings.h"
+#include "common/diag.h"
+#include "buddy/settings.h"
 
 namespace zibbet {
 

@@ -7,9 +7,9 @@
 #include <cstdlib>
 #include <cstring>
 
-#include "base/diag.h"
-#include "base/login_record.h"
-#include "watch/utmp_source.h"
+#include "common/diag.h"
+#include "common/login_record.h"
+#include "logins/utmp_source.h"
 
 namespace zibbet {
 

@@ -7,8 +7,8 @@
 #include <string>
 #include <string_view>
 
-#include "watch/login_source.h"
-#include "watch/logind_source.h"
+#include "logins/login_source.h"
+#include "logins/logind_source.h"
 
 namespace zibbet {
 

@@ -6,7 +6,7 @@
 #include <cstddef>
 #include <ctime>
 
-#include "base/settings.h"
+#include "buddy/settings.h"
 
 namespace zibbet {
 

@@ -9,7 +9,7 @@
 #include <cstdio>
 #include <cstring>
 
-#include "base/login_record.h"
+#include "common/login_record.h"
 
 namespace zibbet {
 

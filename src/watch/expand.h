@@ -5,7 +5,7 @@
 #include <optional>
 #include <string>
 
-#include "base/presence.h"
+#include "watch/presence.h"
 #include "watch/context.h"
 
 namespace zibbet {

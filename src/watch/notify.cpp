@@ -16,9 +16,9 @@
 #include <cstring>
 #include <optional>
 
-#include "base/diag.h"
-#include "base/login_record.h"
-#include "base/unique_fd.h"
+#include "common/diag.h"
+#include "common/login_record.h"
+#include "common/unique_fd.h"
 #include "watch/expand.h"
 
 namespace zibbet {

@@ -8,7 +8,7 @@
 #include <string>
 #include <string_view>
 
-#include "base/presence.h"
+#include "watch/presence.h"
 #include "buddy/buddy.h"
 #include "watch/context.h"
 

@@ -4,7 +4,7 @@
 
 #include <string_view>
 
-#include "base/login_record.h"
+#include "common/login_record.h"
 #include "watch/notify.h"
 
 namespace zibbet {

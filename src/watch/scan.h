@@ -5,7 +5,7 @@
 
 #include "buddy/buddy.h"
 #include "watch/context.h"
-#include "watch/login_source.h"
+#include "logins/login_source.h"
 
 namespace zibbet {
 

@@ -4,7 +4,7 @@
 #include <optional>
 #include <string>
 
-#include "base/settings.h"
+#include "buddy/settings.h"
 
 namespace zibbet::test {
 

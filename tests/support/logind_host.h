@@ -13,7 +13,7 @@
 #include <vector>
 
 #include "support/harness.h"
-#include "watch/logind_source.h"
+#include "logins/logind_source.h"
 
 namespace zibbet::test {
 

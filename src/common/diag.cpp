@@ -1,5 +1,5 @@
 // diag.cpp - the program's own messages on standard error.
-#include "base/diag.h"
+#include "common/diag.h"
 
 #include <cstdarg>
 #include <cstdio>

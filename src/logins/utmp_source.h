@@ -9,7 +9,7 @@
 #include <string>
 #include <vector>
 
-#include "watch/login_source.h"
+#include "logins/login_source.h"
 
 namespace zibbet {
 

@@ -6,7 +6,7 @@
 #include <cstdint>
 #include <string_view>
 
-#include "base/login_record.h"
+#include "common/login_record.h"
 
 namespace zibbet {
 

@@ -1,5 +1,5 @@
 // options.cpp - the option scanner over argument words.
-#include "base/options.h"
+#include "buddy/options.h"
 
 #include <getopt.h>
 #include <pwd.h>
@@ -10,7 +10,7 @@
 #include <cstdlib>
 #include <utility>
 
-#include "base/diag.h"
+#include "common/diag.h"
 
 namespace zibbet {
 

@@ -4,7 +4,7 @@
 
 #include <memory>
 
-#include "watch/login_source.h"
+#include "logins/login_source.h"
 
 namespace zibbet {
 

@@ -1,6 +1,6 @@
 // utmp_source.cpp - reading a records file: in chunks under one read lock
 // on glibc, and through the getutxent loop elsewhere.
-#include "watch/utmp_source.h"
+#include "logins/utmp_source.h"
 
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -11,7 +11,7 @@
 #include <cstring>
 #include <thread>
 
-#include "base/unique_fd.h"
+#include "common/unique_fd.h"
 
 namespace zibbet {
 

@@ -7,7 +7,7 @@
 #include <string_view>
 #include <vector>
 
-#include "base/settings.h"
+#include "buddy/settings.h"
 
 namespace zibbet {
 

@@ -10,7 +10,7 @@
 // line from the controlling terminal of its processes, found by one walk
 // over /proc per pass while some session still lacks a line; the line found
 // is kept for as long as the session lasts.
-#include "watch/logind_source.h"
+#include "logins/logind_source.h"
 
 #if ZIBBET_HAVE_LOGIND
 
@@ -34,7 +34,7 @@
 #include <string_view>
 #include <vector>
 
-#include "base/unique_fd.h"
+#include "common/unique_fd.h"
 
 #endif
 

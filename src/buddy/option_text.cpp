@@ -2,9 +2,10 @@
 // of an option text that builds its words in memory.
 #include "buddy/option_text.h"
 
-#include <cstdio>
 #include <string>
 #include <vector>
+
+#include "common/diag.h"
 
 namespace zibbet {
 
@@ -63,7 +64,7 @@ std::optional<arg_vector> split_option_text(std::string_view text, const std::st
       // Outside quotes a backslash shields the byte after it, and both
       // stay in the word: "\ " is a blank inside a word, "\"" opens nothing.
       if (i + 1 == text.size()) {
-        std::fputs("syntax err: unterminated \\\n", stderr);
+        say("syntax err: unterminated \\\n");
         return std::nullopt;
       }
       std::string& w = scan.word();
@@ -73,7 +74,7 @@ std::optional<arg_vector> split_option_text(std::string_view text, const std::st
       // A stretch joins whatever stands right before and after it.
       std::size_t close = read_stretch(text, i, scan.word());
       if (close == std::string_view::npos) {
-        std::fputs(c == '"' ? "error: unterminated \"\n" : "error: unterminated '\n", stderr);
+        say("%s", c == '"' ? "error: unterminated \"\n" : "error: unterminated '\n");
         return std::nullopt;
       }
       i = close;

@@ -89,11 +89,11 @@ std::uint32_t convert_interval(const char* text, bool& bad) {
   return static_cast<std::uint32_t>(value);
 }
 
-parse_outcome parse_options(int argc, char** argv, settings& out) {
+parse_outcome parse_options(int argc, char** argv, options& out) {
   optind = 0;  // glibc: start a fresh scan of this vector
   // argv[0] may point into the record's old prog_name: read it first.
   std::string prog_name = posix_basename(argv[0] != nullptr ? argv[0] : "");
-  out = settings{};
+  out = options{};
   out.prog_name = std::move(prog_name);
   // getopt_long names the program from argv[0] in its diagnostics.
   argv[0] = out.prog_name.data();
@@ -104,10 +104,10 @@ parse_outcome parse_options(int argc, char** argv, settings& out) {
     int c = getopt_long(argc, argv, short_options, long_options, nullptr);
     if (c == -1) break;
     switch (c) {
-      case 'a': out.all_users = 1; break;
+      case 'a': out.all_users = true; break;
       case 'c': out.exec_command = optarg; break;
       case 'f': out.buddyfile = optarg; break;
-      case 'F': out.no_buddyfile = 1; break;
+      case 'F': out.no_buddyfile = true; break;
       case 'h': return parse_outcome::help;
       case 'i': {
         bool bad = false;
@@ -120,24 +120,24 @@ parse_outcome parse_options(int argc, char** argv, settings& out) {
         break;
       }
       case 'm': message = optarg; break;
-      case 'n': out.no_newline = 1; break;
+      case 'n': out.no_newline = true; break;
       case 'o':
-        out.process_once = 1;
-        out.process_current = 1;
+        out.process_once = true;
+        out.process_current = true;
         break;
-      case 'p': out.process_current = 1; break;
-      case 'q': out.write_buddies = 0; break;
+      case 'p': out.process_current = true; break;
+      case 'q': out.write_buddies = false; break;
       case 's': status_message = optarg; break;
       case 'u': out.users = optarg; break;
       case 'v': return parse_outcome::version;
-      case 'w': out.write_buddies = 1; break;
+      case 'w': out.write_buddies = true; break;
       default: break;  // the scanner has already complained
     }
   }
 
   out.message = message ? std::move(*message) : default_message;
   out.status_message = status_message ? std::move(*status_message) : default_status_message;
-  if (!out.buddyfile && out.no_buddyfile == 0) out.buddyfile = default_buddyfile();
+  if (!out.buddyfile && !out.no_buddyfile) out.buddyfile = default_buddyfile();
   if (out.interval == 0) out.interval = 1;
   return parse_outcome::ok;
 }

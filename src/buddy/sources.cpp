@@ -61,9 +61,9 @@ bool read_line(std::FILE* in, line_reader& reader, std::string& line) {
 
 // watch_yourself - the fallback of a buddy file that cannot be read: the
 // running user becomes the buddy (no duplicate warning: -u may name them).
-void watch_yourself(const settings& run, buddy_table& table) {
-  std::fputs("defaulting to just watching yourself...\n", stderr);
-  table.insert(buddy{run.own_name.value_or(""), nullptr, nullptr});
+void watch_yourself(const std::string& own_name, buddy_table& table, const notice_book& book) {
+  say("defaulting to just watching yourself...\n");
+  table.insert(buddy{own_name, nullptr, book.run()});
 }
 
 // open_buddyfile - the file at `path` opened for reading, or null with the
@@ -103,25 +103,27 @@ std::FILE* open_buddyfile(const std::string& path, int& err) {
 
 }  // namespace
 
-void load_user_list(std::string_view list, buddy_table& table) {
+void load_user_list(std::string_view list, buddy_table& table, const notice_book& book) {
   std::size_t pos = 0;
   while (pos < list.size()) {
     std::size_t end = list.find_first_of(list_delimiters, pos);
     if (end == std::string_view::npos) end = list.size();
     // Two delimiters in a row, or a leading one, leave an empty token,
     // which names nobody.
-    if (end > pos) table.insert(buddy{std::string(list.substr(pos, end - pos)), nullptr, nullptr});
+    if (end > pos)
+      table.insert(buddy{std::string(list.substr(pos, end - pos)), nullptr, book.run()});
     pos = end + 1;
   }
 }
 
-load_outcome load_buddy_lines(std::FILE* in, buddy_table& table, const std::string& prog_name) {
+load_outcome load_buddy_lines(std::FILE* in, buddy_table& table, const std::string& prog_name,
+                              notice_book& book) {
   line_reader reader;
   std::string line;
   while (read_line(in, reader, line)) {
     // The buddy is made first, so a duplicate's option text is still
     // parsed (and may end the run) before the duplicate is dropped.
-    parsed_buddy parsed = parse_buddy_line(line, prog_name);
+    parsed_buddy parsed = parse_buddy_line(line, prog_name, book);
     if (!parsed.made) return parsed.outcome;
     if (table.find(parsed.made->name) != nullptr) {
       warn(prog_name, "warning: duplicate buddy %s", parsed.made->name.c_str());
@@ -132,29 +134,29 @@ load_outcome load_buddy_lines(std::FILE* in, buddy_table& table, const std::stri
   return load_outcome::ok;
 }
 
-load_outcome load_buddyfile(const settings& run, buddy_table& table) {
-  if (run.no_buddyfile != 0) return load_outcome::ok;
+load_outcome load_buddyfile(const options& run, const std::string& own_name, buddy_table& table,
+                            notice_book& book) {
+  if (run.no_buddyfile) return load_outcome::ok;
   if (!run.buddyfile) {
-    std::fputs("unable to open ~/.zibbet! (HOME is not set and there is no home directory)\n",
-               stderr);
-    watch_yourself(run, table);
+    say("unable to open ~/.zibbet! (HOME is not set and there is no home directory)\n");
+    watch_yourself(own_name, table, book);
     return load_outcome::ok;
   }
   const std::string& path = *run.buddyfile;
-  if (path == "-") return load_buddy_lines(stdin, table, run.prog_name);
+  if (path == "-") return load_buddy_lines(stdin, table, run.prog_name, book);
   int err = 0;
   std::FILE* in = open_buddyfile(path, err);
   if (in == nullptr) {
-    std::fprintf(stderr, "unable to open %s! (%s)\n", path.c_str(), std::strerror(err));
-    watch_yourself(run, table);
+    say("unable to open %s! (%s)\n", path.c_str(), std::strerror(err));
+    watch_yourself(own_name, table, book);
     return load_outcome::ok;
   }
-  load_outcome outcome = load_buddy_lines(in, table, run.prog_name);
+  load_outcome outcome = load_buddy_lines(in, table, run.prog_name, book);
   std::fclose(in);
   return outcome;
 }
 
-void load_all_users(buddy_table& table) {
+void load_all_users(buddy_table& table, const notice_book& book) {
   // The names are gathered first and the buddies made after endpwent, so
   // nothing that making a buddy may look up can disturb the enumeration.
   std::vector<std::string> names;
@@ -163,7 +165,7 @@ void load_all_users(buddy_table& table) {
     if (pw->pw_name != nullptr) names.emplace_back(pw->pw_name);
   }
   endpwent();
-  for (std::string& name : names) table.insert(buddy{std::move(name), nullptr, nullptr});
+  for (std::string& name : names) table.insert(buddy{std::move(name), nullptr, book.run()});
 }
 
 }  // namespace zibbet

@@ -5,6 +5,7 @@
 #include <cstddef>
 #include <string>
 #include <string_view>
+#include <utility>
 
 namespace zibbet {
 
@@ -17,15 +18,6 @@ struct login_widths {
   std::size_t host;
 };
 
-/// One login: the user's name, the terminal line (without "/dev/") and
-/// the remote host (empty for a local login), each at most as wide as the
-/// widths it was made with.
-struct login {
-  std::string user;
-  std::string line;
-  std::string host;
-};
-
 /// bounded - `text` up to its first NUL and at most `width` bytes: a field
 /// that fills its width carries no NUL and is never read past.
 [[nodiscard]] inline std::string_view bounded(std::string_view text, std::size_t width) {
@@ -33,11 +25,33 @@ struct login {
   return text.substr(0, text.find('\0'));
 }
 
-/// make_login - a login from its three texts, each cut as bounded() does.
-[[nodiscard]] inline login make_login(std::string_view user, std::string_view line,
-                                      std::string_view host, const login_widths& widths) {
-  return login{std::string(bounded(user, widths.user)), std::string(bounded(line, widths.line)),
-               std::string(bounded(host, widths.host))};
+/// One login as a source hands it out: views of the user's name, the
+/// terminal line (without "/dev/") and the remote host (empty for a local
+/// login), valid only while the source hands it out.
+struct login_view {
+  std::string_view user;
+  std::string_view line;
+  std::string_view host;
+};
+
+/// bounded_login - the login with each field cut as bounded() does.
+[[nodiscard]] inline login_view bounded_login(login_view v, const login_widths& widths) {
+  return {bounded(v.user, widths.user), bounded(v.line, widths.line), bounded(v.host, widths.host)};
 }
+
+/// One login kept: its own copy of the user, the line and the host.
+struct login {
+  std::string user;
+  std::string line;
+  std::string host;
+
+  login() = default;
+  explicit login(login_view v) : user(v.user), line(v.line), host(v.host) {}
+  login(std::string u, std::string l, std::string h)
+      : user(std::move(u)), line(std::move(l)), host(std::move(h)) {}
+
+  /// view - the login as a view of this copy.
+  [[nodiscard]] login_view view() const { return {user, line, host}; }
+};
 
 }  // namespace zibbet

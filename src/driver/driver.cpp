@@ -6,16 +6,16 @@
 #include <signal.h>
 #include <unistd.h>
 
-#include <cstdio>
 #include <memory>
 
-#include "common/diag.h"
 #include "buddy/options.h"
 #include "buddy/sources.h"
+#include "common/diag.h"
 #include "driver/messages.h"
 #include "driver/source_choice.h"
-#include "watch/context.h"
+#include "output/host_actions.h"
 #include "watch/scan.h"
+#include "watch/watch_settings.h"
 
 namespace zibbet {
 
@@ -42,18 +42,19 @@ void install_signals() {
 
 // load_buddies - the buddies the run's settings name: everybody with -a,
 // else the -u list and the buddy file.
-load_outcome load_buddies(const settings& run, buddy_table& buddies) {
-  if (run.all_users != 0) {
-    load_all_users(buddies);
+load_outcome load_buddies(const options& run, const std::string& own_name, buddy_table& buddies,
+                          notice_book& book) {
+  if (run.all_users) {
+    load_all_users(buddies, book);
     return load_outcome::ok;
   }
-  if (run.users) load_user_list(*run.users, buddies);
-  return load_buddyfile(run, buddies);
+  if (run.users) load_user_list(*run.users, buddies, book);
+  return load_buddyfile(run, own_name, buddies, book);
 }
 
 // exit_status_of - how a run ends when loading stopped early; nullopt
 // when it goes on.
-std::optional<int> exit_status_of(load_outcome outcome, const settings& run) {
+std::optional<int> exit_status_of(load_outcome outcome, const options& run) {
   switch (outcome) {
     case load_outcome::ok: return std::nullopt;
     case load_outcome::quoting:
@@ -73,18 +74,17 @@ std::optional<int> exit_status_of(load_outcome outcome, const settings& run) {
 std::string lookup_own_name() {
   uid_t uid = getuid();
   if (const passwd* pw = getpwuid(uid); pw != nullptr && pw->pw_name != nullptr) return pw->pw_name;
-  std::fprintf(stderr, "uh, your uid (%d) wasn't found..\n", static_cast<int>(uid));
-  std::fputs("so I'm setting your name to \"dumbass\".\n", stderr);
+  say("uh, your uid (%d) wasn't found..\n", static_cast<int>(uid));
+  say("so I'm setting your name to \"dumbass\".\n");
   return "dumbass";
 }
 
-std::int16_t greet_mode_for(const settings& s, bool first_pass) {
-  if (first_pass && s.process_current == 0) return -1;
-  return s.write_buddies;
+bool pass_may_greet(const options& run, bool first_pass) {
+  return !first_pass || run.process_current;
 }
 
 int run(int argc, char** argv) {
-  settings run;
+  options run;
   switch (parse_options(argc, argv, run)) {
     case parse_outcome::ok: break;
     case parse_outcome::help:
@@ -97,24 +97,30 @@ int run(int argc, char** argv) {
   std::unique_ptr<login_source> source = open_login_source(run.prog_name);
   if (!source) return 1;
 
-  run.own_name = lookup_own_name();
+  const std::string own_name = lookup_own_name();
+  notice_book book(notice_of(run));
   buddy_table buddies;
-  if (std::optional<int> status = exit_status_of(load_buddies(run, buddies), run)) return *status;
+  if (std::optional<int> status = exit_status_of(load_buddies(run, own_name, buddies, book), run))
+    return *status;
   if (buddies.size() == 0) {
     warn(run.prog_name, "no buddies specified");
-    std::fputs("well, if you don't have any friends for\n", stderr);
-    std::fputs("me to watch, I'm going away!\n", stderr);
+    say("well, if you don't have any friends for\n");
+    say("me to watch, I'm going away!\n");
     return 1;
   }
 
   install_signals();
-  watch_context ctx{run};
-  scan_logins(buddies, *source, ctx, greet_mode_for(run, true));
-  if (run.process_once != 0) return 0;
+  const watch_settings ws{own_name, run.write_buddies, run.no_newline, nullptr};
+  host_actions out(greeting_settings{run.prog_name, own_name, run.no_newline,
+                                     std::chrono::seconds(10), greeting_delivery::write_utility});
+  scan_logins(buddies, *source, ws, pass_may_greet(run, true), out);
+  out.reap();
+  if (run.process_once) return 0;
   for (;;) {
     if (stop_requested != 0) return 0;
     if (sleep(run.interval) != 0 || stop_requested != 0) return 0;
-    scan_logins(buddies, *source, ctx, greet_mode_for(run, false));
+    scan_logins(buddies, *source, ws, pass_may_greet(run, false), out);
+    out.reap();
   }
 }
 

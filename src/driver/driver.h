@@ -1,10 +1,9 @@
 // driver.h - start-up, the refusal without buddies, and the polling loop.
 #pragma once
 
-#include <cstdint>
 #include <string>
 
-#include "buddy/settings.h"
+#include "buddy/options.h"
 
 namespace zibbet {
 
@@ -12,10 +11,10 @@ namespace zibbet {
 /// password entry, says so and gives "dumbass".
 [[nodiscard]] std::string lookup_own_name();
 
-/// greet_mode_for - the greet_mode of a pass: on the first pass
-/// write_buddies when process_current is set and -1 otherwise; on every
-/// later pass write_buddies.
-[[nodiscard]] std::int16_t greet_mode_for(const settings& s, bool first_pass);
+/// pass_may_greet - whether a pass may greet anybody: every pass but a
+/// first one without -p (or -o). Who is greeted then is each buddy's
+/// notice's say.
+[[nodiscard]] bool pass_may_greet(const options& run, bool first_pass);
 
 /// run - the whole program, from the command line to the last pass;
 /// returns the exit status.

@@ -1,10 +1,10 @@
 // messages.cpp - the version banner, the usage text and the bail message.
 #include "driver/messages.h"
 
-#include <cstdio>
+#include <string>
 
 #include "common/diag.h"
-#include "buddy/settings.h"
+#include "common/version.h"
 
 namespace zibbet {
 
@@ -41,18 +41,18 @@ constexpr const char* usage_lines[] = {
 }  // namespace
 
 void print_version(std::string_view prog) {
-  std::fprintf(stderr, "%.*s v%.*s\t-\tziibbbeeet?\n", static_cast<int>(prog.size()), prog.data(),
-               static_cast<int>(version_text.size()), version_text.data());
-  std::fputs("Copyright (C) 2026 the zibbet developers\n", stderr);
+  say("%.*s v%.*s\t-\tziibbbeeet?\n", static_cast<int>(prog.size()), prog.data(),
+      static_cast<int>(version_text.size()), version_text.data());
+  say("Copyright (C) 2026 the zibbet developers\n");
 }
 
 void print_usage(std::string_view prog) {
-  std::fprintf(stderr, "\nusage:\t%.*s [OPTIONS] ...\n", static_cast<int>(prog.size()),
-               prog.data());
+  std::string text = "\nusage:\t" + std::string(prog) + " [OPTIONS] ...\n";
   for (const char* line : usage_lines) {
-    std::fputs(line, stderr);
-    std::fputc('\n', stderr);
+    text += line;
+    text += '\n';
   }
+  say("%s", text.c_str());
 }
 
 void bail_message(std::string_view prog, const char* message) {

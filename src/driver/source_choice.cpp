@@ -8,7 +8,7 @@
 #include <cstring>
 
 #include "common/diag.h"
-#include "common/login_record.h"
+#include "common/untrusted.h"
 #include "logins/utmp_source.h"
 
 namespace zibbet {
@@ -33,9 +33,10 @@ void warn_if_unusable(std::string_view prog, const std::string& path) {
   struct stat st {};
   if (stat(path.c_str(), &st) != 0) {
     int err = errno;
-    warn(prog, "warning: ZIBBET_UTMP names %s: %s", shown(path).c_str(), std::strerror(err));
+    warn(prog, "warning: ZIBBET_UTMP names %s: %s", terminal_safe(path).c_str(),
+         std::strerror(err));
   } else if (!S_ISREG(st.st_mode)) {
-    warn(prog, "warning: ZIBBET_UTMP names %s: not a regular file", shown(path).c_str());
+    warn(prog, "warning: ZIBBET_UTMP names %s: not a regular file", terminal_safe(path).c_str());
   }
 }
 
@@ -58,8 +59,8 @@ source_decision decide_source(const char* source_env, const char* utmp_env, bool
     if (logind != logind_support::available) return {std::nullopt, logind_refusal(logind)};
     return {source_plan{kind::logind, std::nullopt}, {}};
   }
-  return {std::nullopt,
-          "unknown ZIBBET_SOURCE \"" + shown(wanted) + "\" (accepted values: auto, utmp, logind)"};
+  return {std::nullopt, "unknown ZIBBET_SOURCE \"" + terminal_safe(wanted) +
+                            "\" (accepted values: auto, utmp, logind)"};
 }
 
 std::unique_ptr<login_source> open_login_source(std::string_view prog) {
@@ -72,8 +73,9 @@ std::unique_ptr<login_source> open_login_source(std::string_view prog) {
     return nullptr;
   }
   if (d.plan->from == source_plan::kind::logind) {
-    std::unique_ptr<login_source> sessions = make_logind_source();
-    if (!sessions) warn(prog, "%s", logind_refusal(logind_support_here()));
+    std::string why;
+    std::unique_ptr<login_source> sessions = make_logind_source(why);
+    if (!sessions) warn(prog, "cannot read logind sessions: %s", why.c_str());
     return sessions;
   }
   if (d.plan->named_file) warn_if_unusable(prog, *d.plan->named_file);

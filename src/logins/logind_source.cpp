@@ -19,8 +19,6 @@
 #include <pwd.h>
 #include <sys/inotify.h>
 #include <sys/stat.h>
-#include <systemd/sd-daemon.h>
-#include <systemd/sd-login.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -35,6 +33,8 @@
 #include <vector>
 
 #include "common/unique_fd.h"
+#include "logins/sd_login.h"
+#include "logins/utmp_source.h"
 
 #endif
 
@@ -117,7 +117,9 @@ struct session {
   // The walk's best match so far: the oldest process with a terminal.
   unsigned long long walk_start = 0;
   std::string walk_line;
-  utmpx record{};  // user and host set by the read, the line by settle()
+  std::string user;  // set by the read, bounded by the host's widths
+  std::string host;
+  std::string line;  // set by settle()
 
   // lacks_line - whether a walk over /proc has something to find for it:
   // no TTY, no terminal found yet, and no display to fall back on (a
@@ -136,7 +138,7 @@ std::string_view strip_dev(std::string_view path) {
 
 // terminal_line - the line of the terminal whose device number /proc
 // gives as `tty_nr`: "pts/N" or "ttyN" (or "ttySN"); false for any other.
-bool terminal_line(unsigned long long tty_nr, char (&out)[sizeof(utmpx::ut_line) + 1]) {
+bool terminal_line(unsigned long long tty_nr, char (&out)[64]) {
   unsigned long long major = (tty_nr >> 8) & 0xfff;
   unsigned long long minor = (tty_nr & 0xff) | ((tty_nr >> 12) & 0xfff00);
   int n = -1;
@@ -178,19 +180,19 @@ bool stat_fields(const char* text, unsigned long long& tty_nr, unsigned long lon
 
 class logind_source final : public login_source {
  public:
-  logind_source() = default;
+  explicit logind_source(const sd_login_api& sd) : sd_(sd) {}
   ~logind_source() override = default;
   logind_source(const logind_source&) = delete;
   logind_source& operator=(const logind_source&) = delete;
 
-  void read(record_sink sink) override {
+  void read(login_sink sink) override {
     if (folder_may_have_changed()) rescan();
     bool lacking = false;
     for (const auto& s : sessions_) lacking = lacking || s->lacks_line();
     if (lacking) walk_processes();
     for (const auto& s : sessions_) {
       if (s->dirty) settle(*s);
-      if (s->has_record) sink(s->record);
+      if (s->has_record) sink(login_view{s->user, s->line, s->host});
     }
   }
 
@@ -246,7 +248,7 @@ class logind_source final : public login_source {
   void rescan() {
     unique_fd dir(open(sessions_dir, O_RDONLY | O_DIRECTORY | O_CLOEXEC));
     lib_string_list ids;
-    int count = sd_get_sessions(&ids.p);
+    int count = sd_.get_sessions(&ids.p);
     if (count < 0) {
       // Keep what was known and list again next pass.
       drop_watch();
@@ -292,29 +294,30 @@ class logind_source final : public login_source {
     s.display.clear();
     s.walked = false;
     s.dirty = true;
-    s.record = utmpx{};
+    s.user.clear();
+    s.host.clear();
     const char* id = s.id.c_str();
 
     lib_string klass;
-    if (sd_session_get_class(id, &klass.p) < 0 || klass.view().substr(0, 4) != "user") return;
+    if (sd_.session_get_class(id, &klass.p) < 0 || klass.view().substr(0, 4) != "user") return;
     lib_string state;
-    int r = sd_session_get_state(id, &state.p);
+    int r = sd_.session_get_state(id, &state.p);
     if (r == -ENXIO || (r >= 0 && state.view() == "closing")) return;  // gone, or a logout
     uid_t uid = 0;
-    if (sd_session_get_uid(id, &uid) < 0) return;
+    if (sd_.session_get_uid(id, &uid) < 0) return;
     if (!user_name(id, uid)) return;
 
     lib_string tty;
-    if (sd_session_get_tty(id, &tty.p) >= 0) s.tty = strip_dev(tty.view());
+    if (sd_.session_get_tty(id, &tty.p) >= 0) s.tty = strip_dev(tty.view());
     lib_string display;
-    if (sd_session_get_display(id, &display.p) >= 0) s.display = display.view();
+    if (sd_.session_get_display(id, &display.p) >= 0) s.display = display.view();
     lib_string host;
-    (void)sd_session_get_remote_host(id, &host.p);
+    (void)sd_.session_get_remote_host(id, &host.p);
 
     s.user_session = true;
-    s.record.ut_type = USER_PROCESS;
-    std::strncpy(s.record.ut_user, name_.c_str(), sizeof s.record.ut_user);
-    std::strncpy(s.record.ut_host, host.p != nullptr ? host.p : "", sizeof s.record.ut_host);
+    const login_widths widths = host_login_widths();
+    s.user = bounded(name_, widths.user);
+    s.host = bounded(host.view(), widths.host);
   }
 
   // user_name - puts the session user's login name into name_: the
@@ -322,15 +325,12 @@ class logind_source final : public login_source {
   // when the user has no name.
   bool user_name(const char* id, uid_t uid) {
     name_.clear();
-#if ZIBBET_HAVE_SD_SESSION_GET_USERNAME
     lib_string name;
-    if (sd_session_get_username(id, &name.p) >= 0 && !name.view().empty()) {
+    if (sd_.session_get_username != nullptr && sd_.session_get_username(id, &name.p) >= 0 &&
+        !name.view().empty()) {
       name_ = name.view();
       return true;
     }
-#else
-    (void)id;
-#endif
     if (pw_buf_.empty()) {
       long size = sysconf(_SC_GETPW_R_SIZE_MAX);
       pw_buf_.resize(size > 0 ? static_cast<std::size_t>(size) : 1024);
@@ -378,13 +378,13 @@ class logind_source final : public login_source {
         unsigned long long tty_nr = 0;
         unsigned long long start = 0;
         if (!stat_fields(text, tty_nr, start) || tty_nr == 0) continue;
-        char line[sizeof(utmpx::ut_line) + 1];
+        char line[64];
         if (!terminal_line(tty_nr, line)) continue;
         // Only now ask which session the process is in: most processes
         // have no terminal.
         lib_string id;
         auto pid = static_cast<pid_t>(std::strtol(e->d_name, nullptr, 10));
-        if (sd_pid_get_session(pid, &id.p) < 0) continue;
+        if (sd_.pid_get_session(pid, &id.p) < 0) continue;
         session* s = find(id.view());
         if (s == nullptr || !s->lacks_line()) continue;
         if (s->walk_line.empty() || start < s->walk_start) {
@@ -415,9 +415,10 @@ class logind_source final : public login_source {
       line = &s.display;
     }
     s.has_record = s.user_session && line != nullptr;
-    std::strncpy(s.record.ut_line, line != nullptr ? line->c_str() : "", sizeof s.record.ut_line);
+    s.line = line != nullptr ? bounded(*line, host_login_widths().line) : std::string_view();
   }
 
+  const sd_login_api& sd_;                          // the library, loaded for the process
   unique_fd watch_;                                 // inotify on the sessions folder, or none
   std::vector<std::unique_ptr<session>> sessions_;  // sorted by id_less
   std::vector<std::unique_ptr<session>> next_;      // rescan's scratch
@@ -428,12 +429,13 @@ class logind_source final : public login_source {
 }  // namespace
 
 logind_support logind_support_here() {
-  return sd_booted() > 0 ? logind_support::available : logind_support::not_booted;
+  return systemd_runs() ? logind_support::available : logind_support::not_booted;
 }
 
-std::unique_ptr<login_source> make_logind_source() {
-  if (logind_support_here() != logind_support::available) return nullptr;
-  return std::make_unique<logind_source>();
+std::unique_ptr<login_source> make_logind_source(std::string& why) {
+  const sd_login_api* sd = load_sd_login(why);
+  if (sd == nullptr) return nullptr;
+  return std::make_unique<logind_source>(*sd);
 }
 
 #else  // built without libsystemd
@@ -442,7 +444,8 @@ logind_support logind_support_here() {
   return logind_support::not_built;
 }
 
-std::unique_ptr<login_source> make_logind_source() {
+std::unique_ptr<login_source> make_logind_source(std::string& why) {
+  why = "this zibbet was built without logind support";
   return nullptr;
 }
 

@@ -9,6 +9,7 @@
 #include <cerrno>
 #include <chrono>
 #include <cstring>
+#include <optional>
 #include <thread>
 
 #include "common/unique_fd.h"
@@ -50,7 +51,20 @@ void unlock(int fd) {
   (void)fcntl(fd, F_SETLK, &fl);
 }
 
+// user_login - the login of a record that is a user's, as a view of the
+// record: the one place where the host's record becomes a login.
+std::optional<login_view> user_login(const utmpx& r) {
+  if (r.ut_type != USER_PROCESS) return std::nullopt;
+  return bounded_login(
+      {{r.ut_user, sizeof r.ut_user}, {r.ut_line, sizeof r.ut_line}, {r.ut_host, sizeof r.ut_host}},
+      host_login_widths());
+}
+
 }  // namespace
+
+login_widths host_login_widths() {
+  return {sizeof(utmpx::ut_user), sizeof(utmpx::ut_line), sizeof(utmpx::ut_host)};
+}
 
 const char* host_records_file() {
   return _PATH_UTMPX;
@@ -58,7 +72,7 @@ const char* host_records_file() {
 
 records_file_source::records_file_source(std::string path) : path_(std::move(path)) {}
 
-void records_file_source::read(record_sink sink) {
+void records_file_source::read(login_sink sink) {
   // O_NONBLOCK: opening a FIFO without a writer would otherwise wait for
   // one for ever; a plain file reads the same either way.
   unique_fd file(open(path_.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC));
@@ -79,7 +93,9 @@ void records_file_source::read(record_sink sink) {
     if (n <= 0) break;  // the end, or an error: what came whole counts
     held += static_cast<std::size_t>(n);
     std::size_t whole = held / sizeof(utmpx);
-    for (std::size_t i = 0; i < whole; ++i) sink(chunk_[i]);
+    for (std::size_t i = 0; i < whole; ++i) {
+      if (std::optional<login_view> l = user_login(chunk_[i])) sink(*l);
+    }
     // A record cut by this read moves to the front and is completed by
     // the next one.
     std::size_t rest = held - whole * sizeof(utmpx);
@@ -91,7 +107,7 @@ void records_file_source::read(record_sink sink) {
 
 utmpx_api_source::utmpx_api_source(std::optional<std::string> path) : path_(std::move(path)) {}
 
-void utmpx_api_source::read(record_sink sink) {
+void utmpx_api_source::read(login_sink sink) {
   const char* path = path_ ? path_->c_str() : nullptr;
 #if defined(__GLIBC__)
   // The name sticks for the process, so the default is named again.
@@ -102,7 +118,9 @@ void utmpx_api_source::read(record_sink sink) {
   if (path != nullptr) return;  // no way to name a records file here
 #endif
   setutxent();
-  while (const utmpx* r = getutxent()) sink(*r);
+  while (const utmpx* r = getutxent()) {
+    if (std::optional<login_view> l = user_login(*r)) sink(*l);
+  }
   // Closing drops the descriptor, so that a file replaced by rename is
   // opened afresh by the next pass.
   endutxent();

@@ -1,4 +1,4 @@
-// utmp_source.h - login records from a records file: the host's own
+// utmp_source.h - logins from a records file: the host's own
 // (the utmpx database) or another file of the same records.
 #pragma once
 
@@ -13,6 +13,10 @@
 
 namespace zibbet {
 
+/// host_login_widths - the widths of the user, line and host fields of
+/// the host's login records, which bound every login of every source.
+[[nodiscard]] login_widths host_login_widths();
+
 /// host_records_file - the path of the host's own records file.
 [[nodiscard]] const char* host_records_file();
 
@@ -24,7 +28,7 @@ namespace zibbet {
 class records_file_source final : public login_source {
  public:
   explicit records_file_source(std::string path);
-  void read(record_sink sink) override;
+  void read(login_sink sink) override;
 
  private:
   std::string path_;
@@ -36,7 +40,7 @@ class records_file_source final : public login_source {
 class utmpx_api_source final : public login_source {
  public:
   explicit utmpx_api_source(std::optional<std::string> path);
-  void read(record_sink sink) override;
+  void read(login_sink sink) override;
 
  private:
   std::optional<std::string> path_;

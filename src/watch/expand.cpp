@@ -5,34 +5,24 @@
 #include <arpa/inet.h>
 #include <netdb.h>
 #include <netinet/in.h>
+#include <sys/socket.h>
 
 #include <cstdio>
 #include <cstring>
 
-#include "common/login_record.h"
+#include "common/untrusted.h"
 
 namespace zibbet {
 
 namespace {
 
-// shell_safe - whether a byte from a login record may reach a command as
-// it is: letters, digits, ". _ - : / @ +" and every byte above 0x7F.
-bool shell_safe(unsigned char c) {
-  if (c >= 0x80) return true;
-  if ((c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9')) return true;
-  return c == '.' || c == '_' || c == '-' || c == ':' || c == '/' || c == '@' || c == '+';
-}
-
-// append_untrusted - appends a value taken from a login record: control
-// bytes become "?" in a text, and in a command every byte outside the
-// shell-safe set becomes "_" (control bytes included).
+// append_untrusted - appends a value taken from a login: made safe for a
+// terminal in a text, and for the shell in a command.
 void append_untrusted(std::string& out, std::string_view value, expand_use use) {
   if (use == expand_use::text) {
-    append_shown(out, value);
-    return;
-  }
-  for (char ch : value) {
-    out += shell_safe(static_cast<unsigned char>(ch)) ? ch : '_';
+    append_terminal_safe(out, value);
+  } else {
+    append_shell_safe(out, value);
   }
 }
 
@@ -74,15 +64,13 @@ const char* state_text(presence_state state) {
 
 }  // namespace
 
-std::optional<std::string> bud_expand_fmt(const watch_context& ctx, const presence* p,
+std::optional<std::string> bud_expand_fmt(const watch_settings& ws, const presence* p,
                                           const char* tmpl, expand_use use) {
   if (p == nullptr || tmpl == nullptr) return std::nullopt;
-  // Only the run's settings count here, also for a buddy with its own.
-  const settings& g = ctx.run;
-  const utmpx& rec = p->record;
+  const login& who = p->who;
 
   // One clock reading per call, shared by every "%d" of the template.
-  const std::time_t now = ctx.now();
+  const std::time_t now = ws.now();
   std::tm local{};
   bool local_ready = false;
 
@@ -96,9 +84,9 @@ std::optional<std::string> bud_expand_fmt(const watch_context& ctx, const presen
     const char esc = *++t;
     if (esc == '\0') break;  // a final "%" gives nothing
     switch (esc) {
-      case 'H': append_untrusted(out, host_address(utmpx_host(rec)), use); break;
+      case 'H': append_untrusted(out, host_address(who.host), use); break;
       case 'a': out += '\a'; break;
-      case 'b': append_untrusted(out, utmpx_user(rec), use); break;
+      case 'b': append_untrusted(out, who.user, use); break;
       case 'd':
         if (!local_ready) {
           if (localtime_r(&now, &local) == nullptr) local = std::tm{};
@@ -107,7 +95,7 @@ std::optional<std::string> bud_expand_fmt(const watch_context& ctx, const presen
         append_clock(out, local);
         break;
       case 'h': {
-        std::string_view host = utmpx_host(rec);
+        std::string_view host = who.host;
         if (host.empty()) {
           out += "localhost";
         } else {
@@ -117,21 +105,21 @@ std::optional<std::string> bud_expand_fmt(const watch_context& ctx, const presen
       }
       case 'l': {
         // The padding is ours, not the record's: its blanks stay blanks.
-        std::string_view line = utmpx_line(rec);
+        std::string_view line = who.line;
         append_untrusted(out, line, use);
         if (line.size() < 8) out.append(8 - line.size(), ' ');
         break;
       }
-      case 'm': out += g.write_buddies != 0 ? "messaging" : "not messaging"; break;
+      case 'm': out += ws.messaging ? "messaging" : "not messaging"; break;
       case 'n': out += '\n'; break;
       case 'o': out += state_text(p->state); break;
       case 'u':
-        if (g.own_name) out += *g.own_name;
+        if (ws.own_name) out += *ws.own_name;
         break;
       default: out += esc; break;
     }
   }
-  if (g.no_newline == 0) out += '\n';
+  if (!ws.no_newline) out += '\n';
   return out;
 }
 

@@ -5,8 +5,8 @@
 #include <optional>
 #include <string>
 
-#include "watch/presence.h"
-#include "watch/context.h"
+#include "buddy/presence.h"
+#include "watch/watch_settings.h"
 
 namespace zibbet {
 
@@ -20,8 +20,8 @@ enum class expand_use {
 /// bud_expand_fmt - expands `tmpl` against the presence. Returns nullopt
 /// when either is missing; otherwise the text, with a final newline unless
 /// the run's no_newline is set. "%u", "%m" and "%d" read the run's
-/// settings and clock from `ctx`.
-[[nodiscard]] std::optional<std::string> bud_expand_fmt(const watch_context& ctx, const presence* p,
+/// values and clock from `ws`.
+[[nodiscard]] std::optional<std::string> bud_expand_fmt(const watch_settings& ws, const presence* p,
                                                         const char* tmpl,
                                                         expand_use use = expand_use::text);
 

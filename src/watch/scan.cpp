@@ -1,10 +1,9 @@
-// scan.cpp - one pass over the login records: mark every login gone, match
-// the records against the buddies, then notify and forget the gone ones.
+// scan.cpp - one pass over the logins: mark every login gone, match
+// the logins against the buddies, then notify and forget the gone ones.
 #include "watch/scan.h"
 
 #include <string_view>
 
-#include "common/login_record.h"
 #include "watch/notify.h"
 
 namespace zibbet {
@@ -24,21 +23,20 @@ void mark_all_gone(buddy_table& buddies) {
   });
 }
 
-// match_record - phase 2 for one record: a USER_PROCESS record of a buddy
-// marks that buddy's presence on its line seen, or makes a new one. The
-// lookup keys are views into the live record; only a new presence copies it.
-void match_record(buddy_table& buddies, const utmpx& record) {
-  if (record.ut_type != USER_PROCESS) return;
-  buddy* b = buddies.find(utmpx_user(record));
+// match_login - phase 2 for one login: a buddy's login marks that buddy's
+// presence on its line seen, or makes a new one. The lookup keys are views
+// into the source's login; only a new presence copies it.
+void match_login(buddy_table& buddies, const login_view& seen) {
+  buddy* b = buddies.find(seen.user);
   if (b == nullptr) return;
   if (b->presences) {
-    if (presence* p = b->presences->find(utmpx_line(record))) {
-      p->state = PRESENCE_SEEN;  // its copy keeps the first record
+    if (presence* p = b->presences->find(seen.line)) {
+      p->state = PRESENCE_SEEN;  // its copy keeps the first login
       return;
     }
   }
   presence_table& presences = presences_of(*b);
-  if (presences.insert(presence{record, PRESENCE_NEW}) != nullptr && presences.size() == 1)
+  if (presences.insert(presence{login(seen), PRESENCE_NEW}) != nullptr && presences.size() == 1)
     (void)buddies.mark(b->name);
 }
 
@@ -52,17 +50,13 @@ bool all_seen(presence_table& presences) {
 // notify_and_forget - phase 3: every login in snapshot order is notified,
 // and a gone one is forgotten after its notification; a buddy whose last
 // login is gone is unmarked.
-void notify_and_forget(buddy_table& buddies, watch_context& ctx, std::int16_t greet_mode) {
+void notify_and_forget(buddy_table& buddies, const watch_settings& ws, bool pass_may_greet,
+                       actions& out) {
   for (buddy* b : buddies.marked_items()) {
     presence_table& presences = presences_of(*b);
-    if (all_seen(presences)) {
-      // Nothing to report: a seen login's notification only collects
-      // ended command children, once is as good as many times.
-      reap_children(ctx);
-      continue;
-    }
+    if (all_seen(presences)) continue;  // nothing to report
     for (presence* p : presences.items()) {
-      notify_buddy(ctx, *b, *p, greet_mode);
+      notify_buddy(ws, *b, *p, pass_may_greet, out);
       if (p->state == PRESENCE_GONE) presences.erase(presence_key(*p));
     }
     if (presences.size() == 0) buddies.unmark(b->name);
@@ -71,12 +65,12 @@ void notify_and_forget(buddy_table& buddies, watch_context& ctx, std::int16_t gr
 
 }  // namespace
 
-void scan_logins(buddy_table& buddies, login_source& source, watch_context& ctx,
-                 std::int16_t greet_mode) {
+void scan_logins(buddy_table& buddies, login_source& source, const watch_settings& ws,
+                 bool pass_may_greet, actions& out) {
   mark_all_gone(buddies);
-  auto match = [&buddies](const utmpx& record) { match_record(buddies, record); };
+  auto match = [&buddies](const login_view& seen) { match_login(buddies, seen); };
   source.read(match);
-  notify_and_forget(buddies, ctx, greet_mode);
+  notify_and_forget(buddies, ws, pass_may_greet, out);
 }
 
 }  // namespace zibbet

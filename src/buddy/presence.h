@@ -1,12 +1,10 @@
 // presence.h - one login of one buddy on one terminal line.
 #pragma once
 
-#include <utmpx.h>
-
 #include <cstdint>
 #include <string_view>
 
-#include "common/login_record.h"
+#include "common/login.h"
 
 namespace zibbet {
 
@@ -17,16 +15,16 @@ enum presence_state : std::uint32_t {
   PRESENCE_SEEN = 2,  ///< known, and seen again in this pass
 };
 
-/// One login: a copy of its record taken when it was first seen and never
-/// changed afterwards, and its state in the current pass.
+/// One login: a copy taken when it was first seen and never changed
+/// afterwards, and its state in the current pass.
 struct presence {
-  utmpx record{};
+  login who;
   presence_state state = PRESENCE_NEW;
 };
 
 /// presence_key - a presence's key in its buddy's table: the terminal line.
 [[nodiscard]] inline std::string_view presence_key(const presence& p) {
-  return utmpx_line(p.record);
+  return p.who.line;
 }
 
 }  // namespace zibbet

@@ -10,6 +10,7 @@
 #include <unistd.h>
 
 #include <chrono>
+#include <cstring>
 #include <memory>
 #include <string>
 #include <tuple>
@@ -21,6 +22,7 @@
 #include "support/context.h"
 #include "support/process.h"
 #include "support/records.h"
+#include "output/host_actions.h"
 #include "watch/scan.h"
 #include "logins/utmp_source.h"
 
@@ -34,6 +36,7 @@ struct pass_fixture {
   scratch_dir dir;
   std::string steady = dir / "utmp";
   std::string churned = dir / "utmp.churn";
+  notice_book book{notice_of(test::test_options())};
   buddy_table buddies;
   std::unordered_map<std::string, int> floor_map;
 
@@ -42,7 +45,7 @@ struct pass_fixture {
     names.reserve(b);
     for (std::size_t i = 0; i < b; ++i) {
       names.push_back(fixed_name("bud", i, 5));
-      buddies.insert(buddy{names.back(), nullptr, nullptr});
+      buddies.insert(buddy{names.back(), nullptr, book.run()});
       floor_map.emplace(names.back(), 1);
     }
     // Even records are buddies' logins, spread over the buddies in turn;
@@ -92,7 +95,7 @@ std::size_t floor_pass(const char* path, std::vector<utmpx>& buf,
   for (std::size_t i = 0; i < count; ++i) {
     const utmpx& r = buf[i];
     if (r.ut_type != USER_PROCESS) continue;
-    std::string user(utmpx_user(r));
+    std::string user(r.ut_user, strnlen(r.ut_user, sizeof r.ut_user));
     hits += users.count(user);
   }
   return hits;
@@ -109,9 +112,9 @@ void run_passes(benchmark::State& state, bool churn) {
   auto n = static_cast<std::size_t>(state.range(0));
   auto b = static_cast<std::size_t>(state.range(1));
   pass_fixture& fx = fixture_for(n, b);
-  settings run = test::test_settings();
-  run.prog_name = "zibbet_bench";
-  watch_context ctx{run};
+  const watch_settings ws = test::test_watch();
+  host_actions out(greeting_settings{"zibbet_bench", "", false, std::chrono::seconds(10),
+                                     greeting_delivery::write_utility});
   records_file_source steady(fx.steady);
   records_file_source churned(fx.churned);
 
@@ -122,14 +125,14 @@ void run_passes(benchmark::State& state, bool churn) {
   {
     test::fd_capture quiet;
     // The state every timed pass starts from: the steady file, all known.
-    scan_logins(fx.buddies, steady, ctx, -1);
-    scan_logins(fx.buddies, steady, ctx, 0);
+    scan_logins(fx.buddies, steady, ws, false, out);
+    scan_logins(fx.buddies, steady, ws, true, out);
     for (auto _ : state) {
       const bool churned_pass = churn && passes % 2 == 0;
       const std::string& path = churned_pass ? fx.churned : fx.steady;
       login_source& source = churned_pass ? static_cast<login_source&>(churned) : steady;
       auto t0 = std::chrono::steady_clock::now();
-      scan_logins(fx.buddies, source, ctx, 0);
+      scan_logins(fx.buddies, source, ws, true, out);
       auto t1 = std::chrono::steady_clock::now();
       benchmark::DoNotOptimize(floor_pass(path.c_str(), floor_buf, fx.floor_map));
       auto t2 = std::chrono::steady_clock::now();

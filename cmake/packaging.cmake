@@ -87,9 +87,15 @@ set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
 set(CPACK_DEBIAN_PACKAGE_MAINTAINER "${ZIBBET_PACKAGE_MAINTAINER}")
 set(CPACK_DEBIAN_PACKAGE_SECTION utils)
 set(CPACK_DEBIAN_PACKAGE_PRIORITY optional)
-# write(1) is what greets a buddy, and bash-completion what loads the bash
-# completion; without them zibbet still watches.
-set(CPACK_DEBIAN_PACKAGE_RECOMMENDS "bsdextrautils, bash-completion")
+# libsystemd0 is loaded when zibbet reads logind sessions (a host without
+# login records); bash-completion loads the bash completion. Without them
+# zibbet still watches the login records. Greetings need no package:
+# zibbet writes to the terminal itself where no write(1) is installed.
+if(ZIBBET_HAVE_LOGIND)
+  set(CPACK_DEBIAN_PACKAGE_RECOMMENDS "libsystemd0, bash-completion")
+else()
+  set(CPACK_DEBIAN_PACKAGE_RECOMMENDS "bash-completion")
+endif()
 
 # The C library and the C++ runtime: dpkg-shlibdeps reads them off the
 # binary (a sanitized build then also names its sanitizer runtimes); on a

@@ -12,7 +12,8 @@
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   const std::string prog_name = "zibbet";
   std::string_view raw(reinterpret_cast<const char*>(data), size);
-  zibbet::parsed_buddy parsed = zibbet::parse_buddy_line(raw, prog_name);
+  zibbet::notice_book book{zibbet::buddy_notice{}};
+  zibbet::parsed_buddy parsed = zibbet::parse_buddy_line(raw, prog_name, book);
   const zibbet::load_outcome error = parsed.outcome;
   const std::optional<zibbet::buddy>& b = parsed.made;
 
@@ -32,7 +33,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   }
   if (!b.has_value()) std::abort();
   if (b->name.find('\0') != std::string::npos) std::abort();
-  if ((b->overrides != nullptr) != has_options) std::abort();
+  if (b->notice == nullptr || (b->notice != book.run()) != has_options) std::abort();
   if (b->presences != nullptr) std::abort();  // no login yet, no table yet
 
   std::string_view want = line;
@@ -43,10 +44,5 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   }
   if (b->name != want) std::abort();
 
-  if (b->overrides) {
-    const zibbet::settings& o = *b->overrides;
-    if (o.interval < 1) std::abort();
-    if (o.write_buddies != 0 && o.write_buddies != 1) std::abort();
-  }
   return 0;
 }

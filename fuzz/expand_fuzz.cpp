@@ -6,7 +6,6 @@
 // template. The template loses its control bytes and the escapes that
 // make control bytes ("%a", "%n") or ask the resolver ("%H"), so that any
 // forbidden byte in the result can only have come from the record.
-#include <utmpx.h>
 
 #include <array>
 #include <cstddef>
@@ -16,8 +15,8 @@
 #include <string>
 #include <string_view>
 
-#include "watch/presence.h"
-#include "buddy/settings.h"
+#include "buddy/presence.h"
+#include "logins/utmp_source.h"
 #include "watch/expand.h"
 
 namespace {
@@ -46,13 +45,6 @@ std::string_view take(std::string_view& in, std::size_t n) {
   return part;
 }
 
-// fill - copies `bytes` into a record field, zero-padded (no NUL when full).
-template <std::size_t N>
-void fill(char (&field)[N], std::string_view bytes) {
-  std::memset(field, 0, N);
-  std::memcpy(field, bytes.data(), bytes.size() < N ? bytes.size() : N);
-}
-
 // safe_template - the template without control bytes, and with "%a", "%n"
 // and "%H" turned into "%b"; pairs are read as the expander reads them.
 std::string safe_template(std::string_view raw) {
@@ -79,29 +71,28 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   const auto host_len = static_cast<unsigned char>(in[3]);
   in.remove_prefix(4);
 
-  utmpx rec{};
-  rec.ut_type = USER_PROCESS;
-  fill(rec.ut_user, take(in, user_len % (sizeof rec.ut_user + 1)));
-  fill(rec.ut_line, take(in, line_len % (sizeof rec.ut_line + 1)));
-  // The host may fill its whole width of 256 bytes.
-  fill(rec.ut_host, take(in, (host_len * 2U) % (sizeof rec.ut_host + 2)));
+  // Each field may fill its whole width (the host's 256 bytes on glibc).
+  const zibbet::login_widths w = zibbet::host_login_widths();
+  std::string_view user = take(in, user_len % (w.user + 1));
+  std::string_view line = take(in, line_len % (w.line + 1));
+  std::string_view host = take(in, (host_len * 2U) % (w.host + 2));
+  const zibbet::login rec(zibbet::bounded_login({user, line, host}, w));
   const std::string tmpl = safe_template(in);
 
-  zibbet::settings g;
-  g.prog_name = "zibbet";
-  g.no_newline = static_cast<std::int16_t>(flags & 1U);
-  g.write_buddies = static_cast<std::int16_t>((flags >> 1) & 1U);
+  zibbet::watch_settings g;
+  g.no_newline = (flags & 1U) != 0;
+  g.messaging = ((flags >> 1) & 1U) != 0;
   g.own_name = "me";
+  g.clock = fixed_clock;
   const zibbet::expand_use use =
       (flags & 4U) != 0 ? zibbet::expand_use::command : zibbet::expand_use::text;
-  const zibbet::watch_context ctx{g, fixed_clock};
 
   const zibbet::presence p{rec, static_cast<zibbet::presence_state>((flags >> 3) % 3U)};
-  std::optional<std::string> out = zibbet::bud_expand_fmt(ctx, &p, tmpl.c_str(), use);
+  std::optional<std::string> out = zibbet::bud_expand_fmt(g, &p, tmpl.c_str(), use);
   if (!out) std::abort();
   std::string_view text = *out;
 
-  if (g.no_newline == 0) {
+  if (!g.no_newline) {
     if (text.empty() || text.back() != '\n') std::abort();
     text.remove_suffix(1);
   }

@@ -23,13 +23,13 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   if (words.size() > 64) return 0;
 
   zibbet::arg_vector args(words);
-  zibbet::settings s;
+  zibbet::options s;
   zibbet::parse_outcome outcome = zibbet::parse_options(args.argc(), args.argv(), s);
   if (outcome != zibbet::parse_outcome::ok) return 0;
   // What every finished parse promises.
   if (s.interval < 1 || s.interval > 0x7fffffffU) std::abort();
   if (s.prog_name != "zibbet") std::abort();
-  if (s.no_buddyfile == 0 && !s.buddyfile && std::getenv("HOME") != nullptr) std::abort();
-  if (s.process_once != 0 && s.process_current == 0) std::abort();
+  if (!s.no_buddyfile && !s.buddyfile && std::getenv("HOME") != nullptr) std::abort();
+  if (s.process_once && !s.process_current) std::abort();
   return 0;
 }

@@ -18,28 +18,31 @@ namespace {
 class BuddyLine : public testing::Test {
  protected:
   void SetUp() override {
-    run_.write_buddies = 1;
+    run_.write_buddies = true;
     run_.exec_command = "echo global";
     run_.message = "global greeting";
   }
 
   // parse - the buddy line as the run reads it.
-  parsed_buddy parse(std::string_view line) { return parse_buddy_line(line, run_.prog_name); }
+  parsed_buddy parse(std::string_view line) {
+    return parse_buddy_line(line, run_.prog_name, book_);
+  }
 
-  settings run_ = test::test_settings();
+  options run_ = test::test_options();
+  notice_book book_{notice_of(run_)};
 };
 
 // What a line should make: the name and, when it has option text, the
 // four override fields that notification reads.
 struct expected_overrides {
-  std::int16_t write_buddies = 0;
+  bool write_buddies = false;
   std::string message = default_message;
   std::string status_message = default_status_message;
   std::optional<std::string> exec_command;
 };
 
 // ov - the expected override fields; the rest at their defaults.
-expected_overrides ov(std::int16_t write_buddies = 0, std::string message = default_message,
+expected_overrides ov(bool write_buddies = false, std::string message = default_message,
                       std::string status_message = default_status_message,
                       std::optional<std::string> exec_command = std::nullopt) {
   return {write_buddies, std::move(message), std::move(status_message), std::move(exec_command)};
@@ -57,10 +60,10 @@ TEST_F(BuddyLine, NameAndOverrides) {
       {"bob:", "bob:", std::nullopt},
       // the colon test comes first: the newline alone is option text
       {"bob:\n", "bob", ov()},
-      {"bob: -w -m 'hi %b'\n", "bob", ov(1, "hi %b")},
+      {"bob: -w -m 'hi %b'\n", "bob", ov(true, "hi %b")},
       {"bob:-s '%b is here' -c 'echo %b'\n", "bob",
-       ov(0, default_message, "%b is here", "echo %b")},
-      {":-w\n", "", ov(1)},
+       ov(false, default_message, "%b is here", "echo %b")},
+      {":-w\n", "", ov(true)},
       // the first colon splits; later ones belong to the option text
       {"bob:x:y\n", "bob", ov()},
       {"bob::-w\n", "bob", ov()},
@@ -68,15 +71,15 @@ TEST_F(BuddyLine, NameAndOverrides) {
       {"\n", "", std::nullopt},
       {"", "", std::nullopt},
       // blanks and a carriage return are part of the name
-      {"bob :-w\n", "bob ", ov(1)},
+      {"bob :-w\n", "bob ", ov(true)},
       {" bob \n", " bob ", std::nullopt},
       {"bob\r\n", "bob\r", std::nullopt},
       {"bob\n\n", "bob\n", std::nullopt},
       // a NUL ends the line
       {std::string("bob\0:-w\n", 8), "bob", std::nullopt},
-      {std::string("bob: -w\0 -c x\n", 14), "bob", ov(1)},
+      {std::string("bob: -w\0 -c x\n", 14), "bob", ov(true)},
       // an option word the scanner refuses is skipped
-      {"bob: -x -w\n", "bob", ov(1)},
+      {"bob: -x -w\n", "bob", ov(true)},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(testing::PrintToString(c.line));
@@ -88,17 +91,21 @@ TEST_F(BuddyLine, NameAndOverrides) {
     const std::optional<buddy>& b = parsed.made;
     EXPECT_EQ(b->name, c.name);
     EXPECT_EQ(err, c.line.find("-x") == std::string::npos ? "" : "zibbet: invalid option -- 'x'\n");
-    ASSERT_EQ(b->overrides != nullptr, c.overrides.has_value());
+    ASSERT_NE(b->notice, nullptr);
+    ASSERT_EQ(b->notice != book_.run(), c.overrides.has_value());
     if (!c.overrides) continue;
-    EXPECT_EQ(b->overrides->write_buddies, c.overrides->write_buddies);
-    EXPECT_EQ(b->overrides->message, c.overrides->message);
-    EXPECT_EQ(b->overrides->status_message, c.overrides->status_message);
-    EXPECT_EQ(b->overrides->exec_command, c.overrides->exec_command);
+    EXPECT_EQ(b->notice->may_greet, c.overrides->write_buddies);
+    EXPECT_EQ(b->notice->message, c.overrides->message);
+    EXPECT_EQ(b->notice->status_message, c.overrides->status_message);
+    EXPECT_EQ(b->notice->exec_command, c.overrides->exec_command);
   }
   // The run's record is not touched by a buddy's options.
   EXPECT_EQ(run_.prog_name, "zibbet");
-  EXPECT_EQ(run_.write_buddies, 1);
+  EXPECT_TRUE(run_.write_buddies);
   EXPECT_EQ(run_.message, "global greeting");
+  // A buddy without words has the run's notice, made once from the run's
+  // options when they were read.
+  EXPECT_EQ(book_.run()->message, default_message);
 }
 
 TEST_F(BuddyLine, LinesThatMakeNoBuddy) {
@@ -132,14 +139,14 @@ TEST_F(BuddyLine, LongLinesAreLinesLikeAnyOther) {
   std::optional<buddy> b = parse(name + ": -w -m " + message + "\n").made;
   ASSERT_TRUE(b.has_value());
   EXPECT_EQ(b->name, name);
-  ASSERT_NE(b->overrides, nullptr);
-  EXPECT_EQ(b->overrides->write_buddies, 1);
-  EXPECT_EQ(b->overrides->message, message);
+  ASSERT_NE(b->notice, book_.run());
+  EXPECT_TRUE(b->notice->may_greet);
+  EXPECT_EQ(b->notice->message, message);
 
   b = parse(name + "\n").made;
   ASSERT_TRUE(b.has_value());
   EXPECT_EQ(b->name, name);
-  EXPECT_EQ(b->overrides, nullptr);
+  EXPECT_EQ(b->notice, book_.run());
 }
 
 TEST_F(BuddyLine, EveryBuddyStartsWithAnEmptyPresenceTable) {

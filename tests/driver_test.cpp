@@ -1,4 +1,4 @@
-// driver_test.cpp - the greet_mode of the first and of later passes.
+// driver_test.cpp - whether the first pass and later passes may greet.
 #include "driver/driver.h"
 
 #include <gtest/gtest.h>
@@ -6,24 +6,24 @@
 namespace zibbet {
 namespace {
 
-TEST(GreetMode, FirstPassOnlyGreetsWithProcessCurrent) {
+TEST(PassMayGreet, FirstPassOnlyGreetsWithProcessCurrent) {
   struct {
-    std::int16_t write_buddies;
-    std::int16_t process_current;
-    std::int16_t first;
-    std::int16_t later;
+    bool process_current;
+    bool first;
+    bool later;
   } cases[] = {
-      {0, 0, -1, 0},  // neither -p nor -o: nobody is greeted at start
-      {1, 0, -1, 1},  // -w alone: greeting starts with the second pass
-      {0, 1, 0, 0},   // -p without -w
-      {1, 1, 1, 1},   // -p -w (or -o -w)
+      {false, false, true},  // neither -p nor -o: nobody is greeted at start
+      {true, true, true},    // -p (or -o): the first pass may greet too
   };
   for (const auto& c : cases) {
-    settings s;
-    s.write_buddies = c.write_buddies;
-    s.process_current = c.process_current;
-    EXPECT_EQ(greet_mode_for(s, true), c.first);
-    EXPECT_EQ(greet_mode_for(s, false), c.later);
+    options o;
+    o.process_current = c.process_current;
+    // -w or -q changes nothing here: who is greeted is each buddy's say.
+    for (bool write : {false, true}) {
+      o.write_buddies = write;
+      EXPECT_EQ(pass_may_greet(o, true), c.first);
+      EXPECT_EQ(pass_may_greet(o, false), c.later);
+    }
   }
 }
 

@@ -9,6 +9,7 @@
 
 #include "support/context.h"
 #include "support/harness.h"
+#include "logins/utmp_source.h"
 #include "support/records.h"
 
 namespace zibbet::test {
@@ -44,7 +45,7 @@ class Expand : public ::testing::Test {
   void SetUp() override { fixed_time = local_time(9, 5, 7); }
 
   // expand - the expansion of `tmpl` for one login.
-  std::string expand(const utmpx& rec, presence_state state, const char* tmpl,
+  std::string expand(const zibbet::login& rec, presence_state state, const char* tmpl,
                      expand_use use = expand_use::text) {
     presence p{rec, state};
     std::optional<std::string> r = bud_expand_fmt(ctx_, &p, tmpl, use);
@@ -52,8 +53,7 @@ class Expand : public ::testing::Test {
     return r.value_or("<none>");
   }
 
-  settings run_ = test_settings("bob");
-  watch_context ctx_{run_, fixed_clock};
+  watch_settings ctx_{"bob", false, false, fixed_clock};
 };
 
 TEST_F(Expand, EscapesAndWorkedExamples) {
@@ -107,28 +107,28 @@ TEST_F(Expand, EscapesAndWorkedExamples) {
       {"two clocks", {"alice", "pts/3", ""}, PRESENCE_NEW, "%d-%d", "09:05:07-09:05:07\n"},
   };
   for (const auto& c : cases) {
-    utmpx rec = make_record(c.who);
+    zibbet::login rec = login_from(c.who);
     EXPECT_EQ(expand(rec, c.state, c.tmpl), c.want) << c.what;
   }
 }
 
 TEST_F(Expand, GlobalFlagsAndNoNewline) {
-  utmpx rec = make_record({"alice", "pts/3", ""});
-  run_.write_buddies = 1;
+  zibbet::login rec = login_from({"alice", "pts/3", ""});
+  ctx_.messaging = true;
   EXPECT_EQ(expand(rec, PRESENCE_NEW, "%m"), "messaging\n");
 
-  run_.no_newline = 1;
+  ctx_.no_newline = true;
   EXPECT_EQ(expand(rec, PRESENCE_NEW, "%b"), "alice");
   EXPECT_EQ(expand(rec, PRESENCE_NEW, "%b%n"), "alice\n");  // %n still prints one
   EXPECT_EQ(expand(rec, PRESENCE_NEW, ""), "");
   EXPECT_EQ(expand(rec, PRESENCE_NEW, "%o", expand_use::command), "logged on ");
 
-  run_.own_name.reset();
+  ctx_.own_name.reset();
   EXPECT_EQ(expand(rec, PRESENCE_NEW, "[%u]"), "[]");
 }
 
 TEST_F(Expand, MissingTemplateOrPresenceGivesNone) {
-  utmpx rec = make_record({"alice", "pts/3", ""});
+  zibbet::login rec = login_from({"alice", "pts/3", ""});
   presence p{rec, PRESENCE_NEW};
   EXPECT_EQ(bud_expand_fmt(ctx_, &p, nullptr), std::nullopt);
   EXPECT_EQ(bud_expand_fmt(ctx_, nullptr, "%b"), std::nullopt);
@@ -138,26 +138,19 @@ TEST_F(Expand, MissingTemplateOrPresenceGivesNone) {
 TEST_F(Expand, OneClockReadingPerCall) {
   ticking_reads = 0;
   ctx_.clock = ticking_clock;
-  utmpx rec = make_record({"alice", "pts/3", ""});
+  zibbet::login rec = login_from({"alice", "pts/3", ""});
   // Every %d of one call shows the same second; the next call reads anew.
   EXPECT_EQ(expand(rec, PRESENCE_NEW, "%d %d %d"), "09:05:07 09:05:07 09:05:07\n");
   EXPECT_EQ(expand(rec, PRESENCE_NEW, "%d %d"), "09:05:08 09:05:08\n");
 }
 
-TEST_F(Expand, FullWidthFieldsAreReadWholeAndNotPast) {
-  utmpx rec = make_record({"alice", "pts/3", "after.example"});
-  // Fill each field to its width; the bytes that follow each one in the
-  // record are not blank, so reading past the end would show.
-  std::memset(rec.ut_line, 'L', sizeof rec.ut_line);
-  std::memcpy(rec.ut_id, "IDID", sizeof rec.ut_id);
-  std::memset(rec.ut_user, 'U', sizeof rec.ut_user);
-  const std::string line(sizeof rec.ut_line, 'L');
-  const std::string user(sizeof rec.ut_user, 'U');
-  EXPECT_EQ(expand(rec, PRESENCE_NEW, "%l|%b|%h"), line + "|" + user + "|after.example\n");
-
-  std::memset(rec.ut_host, 'h', sizeof rec.ut_host);
-  rec.ut_exit.e_termination = 0x5858;  // "XX" right after the host
-  EXPECT_EQ(expand(rec, PRESENCE_NEW, "%h"), std::string(sizeof rec.ut_host, 'h') + "\n");
+TEST_F(Expand, FullWidthFieldsAreShownWhole) {
+  const login_widths w = host_login_widths();
+  const std::string line(w.line, 'L');
+  const std::string user(w.user, 'U');
+  const std::string host(w.host, 'h');
+  zibbet::login rec = login_from({user, line, host});
+  EXPECT_EQ(expand(rec, PRESENCE_NEW, "%l|%b|%h"), line + "|" + user + "|" + host + "\n");
 }
 
 TEST_F(Expand, UntrustedRecordBytes) {
@@ -220,7 +213,7 @@ TEST_F(Expand, UntrustedRecordBytes) {
        "echo \"alice\" | wc; logged on \n"},
   };
   for (const auto& c : cases) {
-    utmpx rec = make_record(c.who);
+    zibbet::login rec = login_from(c.who);
     EXPECT_EQ(expand(rec, PRESENCE_NEW, c.tmpl, c.use), c.want) << c.what;
   }
 }
@@ -229,7 +222,7 @@ TEST_F(Expand, LongResultsDoNotBlock) {
   // Far beyond what a pipe holds with nobody reading.
   std::string tmpl;
   for (int i = 0; i < 40000; ++i) tmpl += "%b %l|";
-  utmpx rec = make_record({"alice", "pts/3", ""});
+  zibbet::login rec = login_from({"alice", "pts/3", ""});
   std::string got = expand(rec, PRESENCE_NEW, tmpl.c_str());
   ASSERT_EQ(got.size(), 40000u * 15u + 1u);
   EXPECT_EQ(got.substr(0, 30), "alice pts/3   |alice pts/3   |");

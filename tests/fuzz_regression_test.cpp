@@ -29,8 +29,9 @@ TEST(FuzzSeams, BuddyLinesWithoutExits) {
     std::FILE* in = fmemopen(c.file.data(), c.file.size(), "r");
     ASSERT_NE(in, nullptr);
     buddy_table table;
+    notice_book book{buddy_notice{}};
     testing::internal::CaptureStderr();
-    EXPECT_EQ(load_buddy_lines(in, table, "zibbet"), c.error);
+    EXPECT_EQ(load_buddy_lines(in, table, "zibbet", book), c.error);
     (void)testing::internal::GetCapturedStderr();
     std::fclose(in);
     EXPECT_EQ(table.items().size(), c.held);

@@ -1,5 +1,6 @@
 // login_records_test.cpp - the login-record readers on real records files:
-// the chunked reader and the getutxent loop agree record for record, and
+// the chunked reader and the getutxent loop agree login for login, hand
+// out user processes only, and
 // the read lock of a writer is honoured.
 #include <fcntl.h>
 #include <gtest/gtest.h>
@@ -16,7 +17,6 @@
 #include <thread>
 #include <vector>
 
-#include "common/login_record.h"
 #include "support/harness.h"
 #include "support/records.h"
 #include "logins/utmp_source.h"
@@ -27,12 +27,15 @@ namespace {
 // The readers of a records file at a path.
 enum class reader { chunked, portable, platform };
 
-// Every record one pass of a reader hands out, as raw bytes, in order.
+// text_of - a login as one text: "user|line|host".
+std::string text_of(const login_view& l) {
+  return std::string(l.user) + "|" + std::string(l.line) + "|" + std::string(l.host);
+}
+
+// Every login one pass of a reader hands out, as text, in order.
 std::vector<std::string> collect(login_source& source) {
   std::vector<std::string> out;
-  auto keep = [&out](const utmpx& r) {
-    out.emplace_back(reinterpret_cast<const char*>(&r), sizeof r);
-  };
+  auto keep = [&out](const login_view& l) { out.push_back(text_of(l)); };
   source.read(keep);
   return out;
 }
@@ -52,8 +55,10 @@ std::vector<std::string> collect(reader which, const std::string& path) {
   return collect(*source);
 }
 
-std::string bytes_of(const utmpx& r) {
-  return {reinterpret_cast<const char*>(&r), sizeof r};
+// field - a record's text field up to its NUL or its width.
+template <std::size_t N>
+std::string field(const char (&f)[N]) {
+  return {f, strnlen(f, N)};
 }
 
 // A record whose text fields fill their whole width and carry no NUL.
@@ -76,9 +81,13 @@ std::vector<utmpx> mixed_records() {
   };
 }
 
+// all_bytes - the logins the records hold: their user processes alone,
+// each field to its NUL or its width.
 std::vector<std::string> all_bytes(const std::vector<utmpx>& records) {
   std::vector<std::string> out;
-  for (const utmpx& r : records) out.push_back(bytes_of(r));
+  for (const utmpx& r : records)
+    if (r.ut_type == USER_PROCESS)
+      out.push_back(field(r.ut_user) + "|" + field(r.ut_line) + "|" + field(r.ut_host));
   return out;
 }
 
@@ -135,18 +144,22 @@ TEST(LoginRecords, BothReadersYieldTheSameRecordsInFileOrder) {
 TEST(LoginRecords, FullWidthFieldsAreReadToTheirWidthOnly) {
   temp_dir dir;
   const std::string path = dir / "utmp";
-  write_raw_records(path, {full_width_record()});
-  std::vector<std::string> seen;
-  auto fields = [&](const utmpx& r) {
-    seen.emplace_back(utmpx_user(r));
-    seen.emplace_back(utmpx_line(r));
-    seen.emplace_back(utmpx_host(r));
-  };
-  make_records_source(path)->read(fields);
-  ASSERT_EQ(seen.size(), 3u);
-  EXPECT_EQ(seen[0], std::string(sizeof(utmpx{}.ut_user), 'u'));
-  EXPECT_EQ(seen[1], std::string(sizeof(utmpx{}.ut_line), 'l'));
-  EXPECT_EQ(seen[2], std::string(sizeof(utmpx{}.ut_host), 'h'));
+  // The bytes that follow each full field in the record are not NUL, so
+  // reading past a field's end would show.
+  utmpx r = full_width_record();
+  std::memcpy(r.ut_id, "IDID", sizeof r.ut_id);
+  r.ut_exit.e_termination = 0x5858;  // "XX" right after the host
+  write_raw_records(path, {r});
+  for (reader which : {reader::chunked, reader::portable, reader::platform}) {
+    EXPECT_EQ(collect(which, path),
+              std::vector<std::string>{std::string(sizeof r.ut_user, 'u') + "|" +
+                                       std::string(sizeof r.ut_line, 'l') + "|" +
+                                       std::string(sizeof r.ut_host, 'h')});
+  }
+  // The widths every source's logins are cut to are the record's own.
+  EXPECT_EQ(host_login_widths().user, sizeof r.ut_user);
+  EXPECT_EQ(host_login_widths().line, sizeof r.ut_line);
+  EXPECT_EQ(host_login_widths().host, sizeof r.ut_host);
 }
 
 TEST(LoginRecords, ReadersSeeAFileReplacedByRenameBetweenPasses) {
@@ -240,7 +253,7 @@ TEST(LoginRecords, TheChunkedReaderWaitsForAWritersLock) {
 
   // The writer changes the record in place while it holds its lock; a
   // reader that honours the lock can only see the new record.
-  lock_holder writer(path, bytes_of(after));
+  lock_holder writer(path, std::string(reinterpret_cast<const char*>(&after), sizeof after));
   int watch = inotify_init1(IN_CLOEXEC);
   ASSERT_GE(watch, 0);
   ASSERT_GE(inotify_add_watch(watch, path.c_str(), IN_OPEN), 0);

@@ -19,6 +19,7 @@
 #include <string>
 #include <vector>
 
+#include "logins/utmp_source.h"
 #include "support/logind_host.h"
 
 namespace zibbet::test {
@@ -37,27 +38,10 @@ void PrintTo(const seen& s, std::ostream* os) {
   *os << "{" << s.user << ", " << s.line << ", \"" << s.host << "\"}";
 }
 
-template <std::size_t N>
-std::string text_of(const char (&field)[N]) {
-  return {field, strnlen(field, N)};
-}
-
-// seen_of - the records of a pass, sorted. Each must be a USER_PROCESS
-// record with nothing but its user, line and host set.
-std::vector<seen> seen_of(const std::vector<utmpx>& records) {
+// seen_of - the logins of a pass, sorted.
+std::vector<seen> seen_of(const std::vector<zibbet::login>& logins) {
   std::vector<seen> out;
-  for (const utmpx& r : records) {
-    EXPECT_EQ(r.ut_type, USER_PROCESS);
-    utmpx rest = r;
-    rest.ut_type = 0;
-    std::memset(rest.ut_user, 0, sizeof rest.ut_user);
-    std::memset(rest.ut_line, 0, sizeof rest.ut_line);
-    std::memset(rest.ut_host, 0, sizeof rest.ut_host);
-    const auto* bytes = reinterpret_cast<const unsigned char*>(&rest);
-    EXPECT_TRUE(std::all_of(bytes, bytes + sizeof rest, [](unsigned char b) { return b == 0; }))
-        << "a field other than type, user, line and host is set";
-    out.push_back({text_of(r.ut_user), text_of(r.ut_line), text_of(r.ut_host)});
-  }
+  for (const zibbet::login& l : logins) out.push_back({l.user, l.line, l.host});
   std::sort(out.begin(), out.end());
   return out;
 }
@@ -120,9 +104,9 @@ class LogindSource : public ::testing::Test {
 
   // pass - one read of `source`, which must work.
   std::vector<seen> pass(namespaced_source& source) {
-    std::vector<utmpx> records = source.pass();
+    std::vector<zibbet::login> logins = source.pass();
     EXPECT_TRUE(source.ok()) << source.error();
-    return seen_of(records);
+    return seen_of(logins);
   }
 
   std::string first_;
@@ -194,8 +178,8 @@ TEST_F(LogindSource, LineAndHostAreLogindsWithinTheRecordsWidths) {
       {"pts/4", "10.0.0.7", {first_, "pts/4", "10.0.0.7"}},
       {"pts/5", "2001:db8::7", {first_, "pts/5", "2001:db8::7"}},
       {"pts/6", "host.example", {first_, "pts/6", "host.example"}},
-      {"pts/8", long_host, {first_, "pts/8", long_host.substr(0, sizeof(utmpx{}.ut_host))}},
-      {long_tty, "", {first_, long_tty.substr(0, sizeof(utmpx{}.ut_line)), ""}},
+      {"pts/8", long_host, {first_, "pts/8", long_host.substr(0, host_login_widths().host)}},
+      {long_tty, "", {first_, long_tty.substr(0, host_login_widths().line), ""}},
   };
   std::vector<seen> want;
   int n = 0;

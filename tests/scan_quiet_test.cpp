@@ -21,6 +21,7 @@
 #include "support/harness.h"
 #include "support/process.h"
 #include "support/records.h"
+#include "output/host_actions.h"
 #include "watch/scan.h"
 #include "logins/utmp_source.h"
 
@@ -95,10 +96,13 @@ class QuietPass : public ::testing::Test {
     temp_dir dir;
     std::string records = dir / "utmp";
     buddy_table buddies;
+    // The run's notice, switched to greetings and a command before the
+    // pass that is measured.
+    buddy_notice run_notice = notice_of(test_options());
     std::vector<login> logins;
     for (int b = 0; b < logged_in + idle; ++b) {
       std::string name = numbered("b", b, "-with-a-long-name");
-      buddies.insert(buddy{name, nullptr, nullptr});
+      buddies.insert(buddy{name, nullptr, &run_notice});
       for (int l = 0; b < logged_in && l < lines; ++l)
         logins.push_back({name, numbered("l", l, "/a/long/line"), "host.example"});
     }
@@ -106,21 +110,22 @@ class QuietPass : public ::testing::Test {
       logins.push_back({numbered("g", s, "-with-a-long-name"), numbered("t", s, "/line"), ""});
     write_records(records, logins);
     records_file_source source(records);
-    settings run = test_settings("me");
-    watch_context ctx{run};
+    const watch_settings ws = test_watch("me");
+    host_actions actions(greeting_settings{"zibbet", "me", false, std::chrono::seconds(10),
+                                           greeting_delivery::write_utility});
 
     quiet_pass out;
     fd_capture printed(1, dir / "stdout");
-    scan_logins(buddies, source, ctx, -1);
+    scan_logins(buddies, source, ws, false, actions);
     std::size_t first_pass_output = printed.text().size();
 
-    run.write_buddies = 1;
-    run.exec_command = "echo ran >> " + (dir / "ran");
+    run_notice.may_greet = true;
+    run_notice.exec_command = "echo ran >> " + (dir / "ran");
     std::set<pid_t> before = child_pids();
     allocations = 0;
     releases = 0;
     counting = true;
-    scan_logins(buddies, source, ctx, 1);
+    scan_logins(buddies, source, ws, true, actions);
     counting = false;
     out.allocations = allocations;
     out.kept = allocations - releases;

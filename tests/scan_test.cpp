@@ -16,6 +16,7 @@
 #include "support/harness.h"
 #include "support/process.h"
 #include "support/records.h"
+#include "support/recording_actions.h"
 #include "logins/utmp_source.h"
 
 namespace zibbet::test {
@@ -39,8 +40,8 @@ std::string describe(buddy_table& buddies) {
       const char* state = p->state == PRESENCE_NEW    ? "new"
                           : p->state == PRESENCE_SEEN ? "seen"
                                                       : "gone";
-      out += b->name + " " + std::string(utmpx_line(p->record)) + " " + state;
-      if (!utmpx_host(p->record).empty()) out += " " + std::string(utmpx_host(p->record));
+      out += b->name + " " + p->who.line + " " + state;
+      if (!p->who.host.empty()) out += " " + p->who.host;
       out += "\n";
     }
   }
@@ -50,20 +51,21 @@ std::string describe(buddy_table& buddies) {
 class Scan : public ::testing::Test {
  protected:
   void SetUp() override {
-    run_.status_message = "%b %o %l from %h";
-    for (const char* name : {"alice", "bob"}) buddies_.insert(buddy{name, nullptr, nullptr});
+    book_ = notice_book(buddy_notice{"%b %o %l from %h", "", std::nullopt, false});
+    for (const char* name : {"alice", "bob"}) buddies_.insert(buddy{name, nullptr, book_.run()});
   }
 
   // pass - writes the records, runs one pass and returns what it printed.
-  std::string pass(const std::vector<login>& logins, std::int16_t greet_mode = 0) {
+  std::string pass(const std::vector<login>& logins) {
     write_records(records_, logins);
-    fd_capture out(1, dir_ / ("stdout" + std::to_string(++passes_)));
-    scan_logins(buddies_, source_, ctx_, greet_mode);
-    return out.text();
+    recording_actions out;
+    scan_logins(buddies_, source_, ws_, true, out);
+    return out.statuses();
   }
 
-  settings run_ = test_settings("me");
-  watch_context ctx_{run_};
+  options run_ = test_options();
+  notice_book book_{notice_of(run_)};
+  watch_settings ws_ = test_watch("me");
   temp_dir dir_;
   std::string records_ = dir_ / "utmp";
   records_file_source source_{records_};
@@ -116,7 +118,7 @@ TEST_F(Scan, PresencesFollowTheRecordsPassByPass) {
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name);
     buddy_table fresh;
-    for (const char* name : {"alice", "bob"}) fresh.insert(buddy{name, nullptr, nullptr});
+    for (const char* name : {"alice", "bob"}) fresh.insert(buddy{name, nullptr, book_.run()});
     std::swap(buddies_, fresh);
     int n = 0;
     for (const step& s : c.passes) {
@@ -138,8 +140,8 @@ TEST_F(Scan, AnEmptyOrMissingFileMakesEveryLoginGoneAndTheyComeBackAsNew) {
   EXPECT_EQ(describe(buddies_), "alice pts/1 new\nbob pts/2 new\n");
 
   ASSERT_EQ(unlink(records_.c_str()), 0);  // missing file
-  fd_capture out;
-  scan_logins(buddies_, source_, ctx_, 0);
+  recording_actions out;
+  scan_logins(buddies_, source_, ws_, true, out);
   EXPECT_EQ(describe(buddies_), "");
 }
 

@@ -11,10 +11,10 @@ namespace zibbet {
 namespace {
 
 // Parses `words` (after an argv[0] of "/usr/bin/zibbet") into a record.
-settings parse(std::vector<std::string> words, parse_outcome* outcome = nullptr) {
+options parse(std::vector<std::string> words, parse_outcome* outcome = nullptr) {
   words.insert(words.begin(), "/usr/bin/zibbet");
   arg_vector args(std::move(words));
-  settings s;
+  options s;
   testing::internal::CaptureStderr();
   parse_outcome o = parse_options(args.argc(), args.argv(), s);
   testing::internal::GetCapturedStderr();
@@ -38,14 +38,13 @@ class Settings : public testing::Test {
 };
 
 TEST_F(Settings, DefaultsWithoutOptions) {
-  settings s = parse({});
+  options s = parse({});
   EXPECT_EQ(s.prog_name, "zibbet");
   EXPECT_EQ(s.buddyfile, "/home/tester/.zibbet");
   EXPECT_EQ(s.message, "(zibbet)  %u says: \"shoutout to my homie %b.\"");
   EXPECT_EQ(s.status_message, "(%d)  %b %o %l from %h");
   EXPECT_EQ(s.write_buddies, 0);
   EXPECT_EQ(s.interval, 1U);
-  EXPECT_FALSE(s.own_name);
   EXPECT_EQ(s.no_newline, 0);
   EXPECT_FALSE(s.exec_command);
   EXPECT_EQ(s.process_once, 0);
@@ -56,41 +55,41 @@ TEST_F(Settings, DefaultsWithoutOptions) {
 }
 
 TEST_F(Settings, EachOptionAndItsLongForm) {
-  using check = std::function<void(const settings&)>;
+  using check = std::function<void(const options&)>;
   struct {
     std::vector<std::string> words;
     check expect;
   } cases[] = {
-      {{"-a"}, [](const settings& s) { EXPECT_EQ(s.all_users, 1); }},
-      {{"--all-users"}, [](const settings& s) { EXPECT_EQ(s.all_users, 1); }},
-      {{"-c", "echo %b"}, [](const settings& s) { EXPECT_EQ(s.exec_command, "echo %b"); }},
-      {{"--exec-command=echo"}, [](const settings& s) { EXPECT_EQ(s.exec_command, "echo"); }},
-      {{"--exec", "x"}, [](const settings& s) { EXPECT_EQ(s.exec_command, "x"); }},
-      {{"-f", "/tmp/b"}, [](const settings& s) { EXPECT_EQ(s.buddyfile, "/tmp/b"); }},
-      {{"--buddyfile", "b"}, [](const settings& s) { EXPECT_EQ(s.buddyfile, "b"); }},
-      {{"-m", "hi"}, [](const settings& s) { EXPECT_EQ(s.message, "hi"); }},
-      {{"--message="}, [](const settings& s) { EXPECT_EQ(s.message, ""); }},
-      {{"-m", ""}, [](const settings& s) { EXPECT_EQ(s.message, ""); }},
-      {{"-n"}, [](const settings& s) { EXPECT_EQ(s.no_newline, 1); }},
-      {{"--no-newline"}, [](const settings& s) { EXPECT_EQ(s.no_newline, 1); }},
-      {{"-s", "%b"}, [](const settings& s) { EXPECT_EQ(s.status_message, "%b"); }},
-      {{"--status=%b"}, [](const settings& s) { EXPECT_EQ(s.status_message, "%b"); }},
-      {{"-u", "a,b"}, [](const settings& s) { EXPECT_EQ(s.users, "a,b"); }},
-      {{"--users=a"}, [](const settings& s) { EXPECT_EQ(s.users, "a"); }},
-      {{"-w"}, [](const settings& s) { EXPECT_EQ(s.write_buddies, 1); }},
-      {{"--write-buddies"}, [](const settings& s) { EXPECT_EQ(s.write_buddies, 1); }},
-      {{"-w", "-q"}, [](const settings& s) { EXPECT_EQ(s.write_buddies, 0); }},
-      {{"-q", "-w"}, [](const settings& s) { EXPECT_EQ(s.write_buddies, 1); }},
-      {{"--silent"}, [](const settings& s) { EXPECT_EQ(s.write_buddies, 0); }},
-      {{"-f", "one", "-f", "two"}, [](const settings& s) { EXPECT_EQ(s.buddyfile, "two"); }},
-      {{"-m", "one", "--message", "two"}, [](const settings& s) { EXPECT_EQ(s.message, "two"); }},
+      {{"-a"}, [](const options& s) { EXPECT_EQ(s.all_users, 1); }},
+      {{"--all-users"}, [](const options& s) { EXPECT_EQ(s.all_users, 1); }},
+      {{"-c", "echo %b"}, [](const options& s) { EXPECT_EQ(s.exec_command, "echo %b"); }},
+      {{"--exec-command=echo"}, [](const options& s) { EXPECT_EQ(s.exec_command, "echo"); }},
+      {{"--exec", "x"}, [](const options& s) { EXPECT_EQ(s.exec_command, "x"); }},
+      {{"-f", "/tmp/b"}, [](const options& s) { EXPECT_EQ(s.buddyfile, "/tmp/b"); }},
+      {{"--buddyfile", "b"}, [](const options& s) { EXPECT_EQ(s.buddyfile, "b"); }},
+      {{"-m", "hi"}, [](const options& s) { EXPECT_EQ(s.message, "hi"); }},
+      {{"--message="}, [](const options& s) { EXPECT_EQ(s.message, ""); }},
+      {{"-m", ""}, [](const options& s) { EXPECT_EQ(s.message, ""); }},
+      {{"-n"}, [](const options& s) { EXPECT_EQ(s.no_newline, 1); }},
+      {{"--no-newline"}, [](const options& s) { EXPECT_EQ(s.no_newline, 1); }},
+      {{"-s", "%b"}, [](const options& s) { EXPECT_EQ(s.status_message, "%b"); }},
+      {{"--status=%b"}, [](const options& s) { EXPECT_EQ(s.status_message, "%b"); }},
+      {{"-u", "a,b"}, [](const options& s) { EXPECT_EQ(s.users, "a,b"); }},
+      {{"--users=a"}, [](const options& s) { EXPECT_EQ(s.users, "a"); }},
+      {{"-w"}, [](const options& s) { EXPECT_EQ(s.write_buddies, 1); }},
+      {{"--write-buddies"}, [](const options& s) { EXPECT_EQ(s.write_buddies, 1); }},
+      {{"-w", "-q"}, [](const options& s) { EXPECT_EQ(s.write_buddies, 0); }},
+      {{"-q", "-w"}, [](const options& s) { EXPECT_EQ(s.write_buddies, 1); }},
+      {{"--silent"}, [](const options& s) { EXPECT_EQ(s.write_buddies, 0); }},
+      {{"-f", "one", "-f", "two"}, [](const options& s) { EXPECT_EQ(s.buddyfile, "two"); }},
+      {{"-m", "one", "--message", "two"}, [](const options& s) { EXPECT_EQ(s.message, "two"); }},
       // Words that are not options are moved aside and change nothing.
-      {{"alice", "-w", "bob"}, [](const settings& s) { EXPECT_EQ(s.write_buddies, 1); }},
+      {{"alice", "-w", "bob"}, [](const options& s) { EXPECT_EQ(s.write_buddies, 1); }},
       // "--" ends the options.
-      {{"--", "-w"}, [](const settings& s) { EXPECT_EQ(s.write_buddies, 0); }},
+      {{"--", "-w"}, [](const options& s) { EXPECT_EQ(s.write_buddies, 0); }},
       // Grouped letters and an attached argument.
       {{"-wni5"},
-       [](const settings& s) {
+       [](const options& s) {
          EXPECT_EQ(s.write_buddies, 1);
          EXPECT_EQ(s.no_newline, 1);
          EXPECT_EQ(s.interval, 5U);
@@ -103,10 +102,10 @@ TEST_F(Settings, EachOptionAndItsLongForm) {
 }
 
 TEST_F(Settings, OnceImpliesCurrentButNotTheOtherWay) {
-  settings once = parse({"-o"});
+  options once = parse({"-o"});
   EXPECT_EQ(once.process_once, 1);
   EXPECT_EQ(once.process_current, 1);
-  settings current = parse({"--process-current"});
+  options current = parse({"--process-current"});
   EXPECT_EQ(current.process_once, 0);
   EXPECT_EQ(current.process_current, 1);
 }
@@ -115,7 +114,7 @@ TEST_F(Settings, BuddyFilePathAndHome) {
   EXPECT_EQ(parse({"-F"}).buddyfile, std::nullopt);
   EXPECT_EQ(parse({"-F"}).no_buddyfile, 1);
   EXPECT_EQ(parse({"-f", "-"}).buddyfile, "-");
-  settings both = parse({"-f", "x", "-F"});
+  options both = parse({"-f", "x", "-F"});
   EXPECT_EQ(both.buddyfile, "x");
   EXPECT_EQ(both.no_buddyfile, 1);
 
@@ -169,7 +168,7 @@ TEST_F(Settings, LongNamesByPrefix) {
   EXPECT_EQ(parse({"--proc"}).process_current, 0);  // ambiguous: once, current
   EXPECT_EQ(parse({"--process-o"}).process_once, 1);
   // "no" and "s" fit two long names each: reported, and nothing changes.
-  settings no = parse({"--no"});
+  options no = parse({"--no"});
   EXPECT_EQ(no.no_newline, 0);
   EXPECT_EQ(no.no_buddyfile, 0);
   EXPECT_EQ(parse({"--s", "x"}).status_message, "(%d)  %b %o %l from %h");
@@ -196,7 +195,7 @@ TEST_F(Settings, HelpAndVersionStopTheScan) {
 
 TEST_F(Settings, ScannerDiagnosticsGoToStderrAndChangeNothing) {
   arg_vector args({"zibbet", "-x", "-i", "3", "--bogus", "-m"});
-  settings s;
+  options s;
   testing::internal::CaptureStderr();
   EXPECT_EQ(parse_options(args.argc(), args.argv(), s), parse_outcome::ok);
   std::string err = testing::internal::GetCapturedStderr();
@@ -209,7 +208,7 @@ TEST_F(Settings, ScannerDiagnosticsGoToStderrAndChangeNothing) {
 }
 
 TEST_F(Settings, ARecordIsClearedBeforeItIsFilled) {
-  settings s = parse({"-w", "-c", "x", "-u", "a"});
+  options s = parse({"-w", "-c", "x", "-u", "a"});
   arg_vector again({"zibbet", "-s", "%b"});
   ASSERT_EQ(parse_options(again.argc(), again.argv(), s), parse_outcome::ok);
   EXPECT_EQ(s.write_buddies, 0);
@@ -223,7 +222,7 @@ TEST_F(Settings, ReparsingTheSameVectorKeepsTheProgramName) {
   // After a parse argv[0] points into the record's prog_name; a second
   // parse of the same vector must read it before clearing the record.
   arg_vector cmd({"/opt/some-directory/a-rather-long-program-name", "-w"});
-  settings s;
+  options s;
   ASSERT_EQ(parse_options(cmd.argc(), cmd.argv(), s), parse_outcome::ok);
   ASSERT_EQ(parse_options(cmd.argc(), cmd.argv(), s), parse_outcome::ok);
   EXPECT_EQ(s.prog_name, "a-rather-long-program-name");

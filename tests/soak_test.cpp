@@ -21,6 +21,7 @@
 #include "support/harness.h"
 #include "support/process.h"
 #include "support/records.h"
+#include "output/host_actions.h"
 #include "watch/scan.h"
 #include "logins/utmp_source.h"
 
@@ -115,10 +116,13 @@ struct sample {
 };
 
 TEST(Soak, TenThousandPassesLeakNothing) {
-  settings run = test::test_settings("me");
+  options run = test::test_options();
   run.status_message = "%b %o %l from %h";
   run.message = "hi %b";
-  watch_context ctx{run};
+  notice_book book(notice_of(run));
+  const watch_settings ws = test::test_watch("me");
+  host_actions actions(greeting_settings{"zibbet", "me", false, std::chrono::seconds(10),
+                                         greeting_delivery::write_utility});
 
   test::temp_dir dir;
   const std::string records = dir / "utmp";
@@ -126,22 +130,23 @@ TEST(Soak, TenThousandPassesLeakNothing) {
 
   buddy_table buddies;
   for (int i = 0; i < buddy_count; ++i)
-    buddies.insert(buddy{"u" + std::to_string(i), nullptr, nullptr});
+    buddies.insert(buddy{"u" + std::to_string(i), nullptr, book.run()});
   // One buddy runs a command (and has a status template of its own) each
   // time it logs in, every 250 passes.
-  std::optional<buddy> cmd = parse_buddy_line("cmd:-c true -s '%b %o'\n", run.prog_name).made;
+  std::optional<buddy> cmd = parse_buddy_line("cmd:-c true -s '%b %o'\n", run.prog_name, book).made;
   ASSERT_TRUE(cmd.has_value());
   buddies.insert(std::move(*cmd));
   ASSERT_EQ(buddies.size(), static_cast<std::size_t>(buddy_count + 1));
 
-  // settle - lets the last command end, then runs one more pass, whose
-  // notifications collect it, and takes the figures.
+  // settle - lets the last command end, then runs one more pass, after
+  // which it is collected, and takes the figures.
   int pass = 0;
   auto settle_and_sample = [&] {
     sample s;
     EXPECT_TRUE(test::wait_until([] { return running_children() == 0; }));
     write_atomically(records, churn(++pass));
-    scan_logins(buddies, source, ctx, 0);
+    scan_logins(buddies, source, ws, true, actions);
+    actions.reap();
     s.fds = open_fds();
     s.heap = heap_in_use();
     s.children = test::children().size();
@@ -159,7 +164,8 @@ TEST(Soak, TenThousandPassesLeakNothing) {
     test::fd_capture quiet;
     while (pass < 10000) {
       write_atomically(records, churn(++pass));
-      scan_logins(buddies, source, ctx, 0);
+      scan_logins(buddies, source, ws, true, actions);
+      actions.reap();
       if (pass == first) early = settle_and_sample();
       if (pass == second) same_phase = settle_and_sample();
     }

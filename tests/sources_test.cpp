@@ -43,7 +43,7 @@ class Sources : public testing::Test {
     std::fwrite(content.data(), 1, content.size(), f);
     std::rewind(f);
     testing::internal::CaptureStderr();
-    EXPECT_EQ(load_buddy_lines(f, table, run_.prog_name), load_outcome::ok);
+    EXPECT_EQ(load_buddy_lines(f, table, run_.prog_name, book_), load_outcome::ok);
     std::string err = testing::internal::GetCapturedStderr();
     std::fclose(f);
     return err;
@@ -52,13 +52,14 @@ class Sources : public testing::Test {
   // buddyfile - load_buddyfile with the run's buddy file at `path`.
   load_outcome buddyfile(std::optional<std::string> path, buddy_table& into) {
     run_.buddyfile = std::move(path);
-    return load_buddyfile(run_, into);
+    return load_buddyfile(run_, "carol", into, book_);
   }
   load_outcome buddyfile(std::optional<std::string> path) {
     return buddyfile(std::move(path), table);
   }
 
-  settings run_ = test::test_settings("carol");
+  options run_ = test::test_options();
+  notice_book book_{notice_of(run_)};
   buddy_table table;
 };
 
@@ -84,10 +85,10 @@ TEST_F(Sources, UserListSplitsOnFiveDelimiters) {
     SCOPED_TRACE(testing::PrintToString(c.list));
     buddy_table t;
     testing::internal::CaptureStderr();
-    load_user_list(c.list, t);
+    load_user_list(c.list, t, book_);
     EXPECT_EQ(testing::internal::GetCapturedStderr(), "");
     EXPECT_EQ(held(t), c.expected);
-    for (const buddy* b : t.items()) EXPECT_EQ(b->overrides, nullptr);
+    for (const buddy* b : t.items()) EXPECT_EQ(b->notice, book_.run());
   }
 }
 
@@ -152,11 +153,11 @@ TEST_F(Sources, DuplicateLinesAreWarnedAboutAndDropped) {
 TEST_F(Sources, TheFirstOfTwoEqualBuddiesStays) {
   EXPECT_EQ(lines("alice\nalice: -w\n"), "zibbet: warning: duplicate buddy alice\n");
   ASSERT_EQ(held(table), names{"alice"});
-  EXPECT_EQ(table.find("alice")->overrides, nullptr);
+  EXPECT_EQ(table.find("alice")->notice, book_.run());
 }
 
 TEST_F(Sources, UserListNamesAreFoundByTheBuddyFile) {
-  load_user_list("alice,bob", table);
+  load_user_list("alice,bob", table, book_);
   EXPECT_EQ(lines("bob\ndave\n"), "zibbet: warning: duplicate buddy bob\n");
   EXPECT_EQ(held(table), (names{"alice", "bob", "dave"}));
 }
@@ -171,10 +172,10 @@ TEST_F(Sources, AHundredThousandByteLineWithOptionTextLoads) {
   EXPECT_EQ(done.get(), "");
   ASSERT_EQ(held(table), (names{"alice", "bob"}));
   const buddy* alice = table.find("alice");
-  ASSERT_NE(alice->overrides, nullptr);
-  EXPECT_EQ(alice->overrides->message, message);
-  EXPECT_EQ(alice->overrides->status_message, "%b here");
-  EXPECT_EQ(alice->overrides->write_buddies, 1);
+  ASSERT_NE(alice->notice, book_.run());
+  EXPECT_EQ(alice->notice->message, message);
+  EXPECT_EQ(alice->notice->status_message, "%b here");
+  EXPECT_TRUE(alice->notice->may_greet);
 }
 
 TEST_F(Sources, AStreamThatCannotBeReadEndsQuietly) {
@@ -182,7 +183,7 @@ TEST_F(Sources, AStreamThatCannotBeReadEndsQuietly) {
   std::FILE* f = std::fopen(dir.path().c_str(), "r");  // reads fail: EISDIR
   ASSERT_NE(f, nullptr);
   testing::internal::CaptureStderr();
-  EXPECT_EQ(load_buddy_lines(f, table, run_.prog_name), load_outcome::ok);
+  EXPECT_EQ(load_buddy_lines(f, table, run_.prog_name, book_), load_outcome::ok);
   EXPECT_EQ(testing::internal::GetCapturedStderr(), "");
   std::fclose(f);
   EXPECT_EQ(table.size(), 0U);
@@ -207,7 +208,7 @@ TEST_F(Sources, BuddyFileIsReadAndClosed) {
   EXPECT_EQ(testing::internal::GetCapturedStderr(), "zibbet: warning: duplicate buddy alice\n");
   EXPECT_EQ(open_fds(), before);
   EXPECT_EQ(held(table), (names{"alice", "bob"}));
-  EXPECT_EQ(table.find("bob")->overrides->write_buddies, 1);
+  EXPECT_TRUE(table.find("bob")->notice->may_greet);
 }
 
 TEST_F(Sources, BuddyFilePathsOtherThanADashAreFiles) {
@@ -253,7 +254,7 @@ TEST_F(Sources, UnopenableBuddyFileFallsBackToTheOwnName) {
 
 TEST_F(Sources, OwnNameFallbackAddsNoSecondBuddyAndNoWarning) {
   test::temp_dir dir;
-  load_user_list("carol,alice", table);
+  load_user_list("carol,alice", table, book_);
   testing::internal::CaptureStderr();
   EXPECT_EQ(buddyfile(dir / "missing"), load_outcome::ok);
   EXPECT_EQ(testing::internal::GetCapturedStderr(),
@@ -263,7 +264,7 @@ TEST_F(Sources, OwnNameFallbackAddsNoSecondBuddyAndNoWarning) {
 }
 
 TEST_F(Sources, NoBuddyfileReadsNothing) {
-  run_.no_buddyfile = 1;
+  run_.no_buddyfile = true;
   test::temp_dir dir;
   std::string path = dir.write_file("buddies", "alice\n");
   testing::internal::CaptureStderr();

@@ -218,10 +218,10 @@ TEST(PresenceTable, KeyedByLineOfTheRecord) {
   presence_table& t = presences_of(b);
   EXPECT_EQ(&t, &presences_of(b));
   for (const char* line : {"pts/0", "pts/1", "pts/0"})
-    t.insert(presence{test::make_record({"alice", line, ""}), PRESENCE_NEW});
+    t.insert(presence{login("alice", line, ""), PRESENCE_NEW});
   EXPECT_EQ(t.size(), 2U);
   std::vector<std::string> order;
-  for (presence* p : t.items()) order.emplace_back(utmpx_line(p->record));
+  for (presence* p : t.items()) order.emplace_back(p->who.line);
   EXPECT_EQ(order, (std::vector<std::string>{"pts/1", "pts/0"}));  // buckets 33, 32
   t.erase("pts/1");
   EXPECT_EQ(t.size(), 1U);

@@ -2,7 +2,6 @@
 // the given remote host and prints the result, so that host-name lookups
 // can be tried under a preloaded resolver (nss_wrapper).
 #include <cstdio>
-#include <cstring>
 
 #include "watch/expand.h"
 
@@ -13,17 +12,9 @@ int main(int argc, char** argv) {
     std::fputs("usage: expand_host HOST TEMPLATE\n", stderr);
     return 2;
   }
-  utmpx rec;
-  std::memset(&rec, 0, sizeof rec);
-  rec.ut_type = USER_PROCESS;
-  std::strncpy(rec.ut_user, "alice", sizeof rec.ut_user);
-  std::strncpy(rec.ut_line, "pts/3", sizeof rec.ut_line);
-  std::strncpy(rec.ut_host, argv[1], sizeof rec.ut_host);
-  zibbet::presence p{rec, zibbet::PRESENCE_NEW};
-  zibbet::settings run;
-  run.prog_name = "expand_host";
-  zibbet::watch_context ctx{run};
-  std::optional<std::string> text = zibbet::bud_expand_fmt(ctx, &p, argv[2]);
+  zibbet::presence p{zibbet::login("alice", "pts/3", argv[1]), zibbet::PRESENCE_NEW};
+  zibbet::watch_settings ws;
+  std::optional<std::string> text = zibbet::bud_expand_fmt(ws, &p, argv[2]);
   if (!text) return 1;
   std::fwrite(text->data(), 1, text->size(), stdout);
   return 0;

@@ -1,24 +1,30 @@
-// context.h - the settings and watch context a test builds for itself.
+// context.h - the options and watch settings a test builds for itself.
 #pragma once
 
 #include <optional>
 #include <string>
 
-#include "buddy/settings.h"
+#include "buddy/options.h"
+#include "watch/watch_settings.h"
 
 namespace zibbet::test {
 
-/// test_settings - a run's settings as a bare command line gives them: the
-/// program named "zibbet", the default templates, `own_name`, and nothing
-/// else set.
-inline settings test_settings(std::optional<std::string> own_name = std::nullopt) {
-  settings s;
-  s.prog_name = "zibbet";
-  s.own_name = std::move(own_name);
-  s.message = default_message;
-  s.status_message = default_status_message;
-  s.interval = 1;
-  return s;
+/// test_options - a run's options as a bare command line gives them: the
+/// program named "zibbet", the default templates, and nothing else set.
+inline options test_options() {
+  options o;
+  o.prog_name = "zibbet";
+  o.message = default_message;
+  o.status_message = default_status_message;
+  o.interval = 1;
+  return o;
+}
+
+/// test_watch - the watch settings of a run whose user is `own_name`.
+inline watch_settings test_watch(std::optional<std::string> own_name = std::nullopt) {
+  watch_settings ws;
+  ws.own_name = std::move(own_name);
+  return ws;
 }
 
 /// banner - the first line of the version banner, naming `prog`.

@@ -337,18 +337,23 @@ namespaced_source::namespaced_source(const std::string& root) {
                 : support == logind_support::not_booted ? 'n'
                                                         : 'b';
     (void)write_all(fd, &code, 1);
-    std::unique_ptr<login_source> source = make_logind_source();
+    std::string unused;
+    std::unique_ptr<login_source> source = make_logind_source(unused);
     if (!source) _exit(0);
-    std::vector<utmpx> records;
-    auto keep = [&records](const utmpx& r) { records.push_back(r); };
+    // Each login goes back as its three fields, each ended by a NUL.
+    std::string blob;
+    auto keep = [&blob](const login_view& l) {
+      for (std::string_view field : {l.user, l.line, l.host}) {
+        blob += field;
+        blob += '\0';
+      }
+    };
     char command = 0;
     while (read(fd, &command, 1) == 1 && command == 'r') {
-      records.clear();
+      blob.clear();
       source->read(keep);
-      auto count = static_cast<std::uint32_t>(records.size());
-      if (!write_all(fd, &count, sizeof count) ||
-          !write_all(fd, records.data(), records.size() * sizeof(utmpx)))
-        break;
+      auto size = static_cast<std::uint32_t>(blob.size());
+      if (!write_all(fd, &size, sizeof size) || !write_all(fd, blob.data(), blob.size())) break;
     }
     _exit(0);
   }
@@ -382,21 +387,29 @@ namespaced_source::~namespaced_source() {
   if (channel_ >= 0) close(channel_);
 }
 
-std::vector<utmpx> namespaced_source::pass() {
-  std::vector<utmpx> records;
-  if (!error_.empty()) return records;
-  std::uint32_t count = 0;
+std::vector<zibbet::login> namespaced_source::pass() {
+  std::vector<zibbet::login> logins;
+  if (!error_.empty()) return logins;
+  std::uint32_t size = 0;
   if (send(channel_, "r", 1, MSG_NOSIGNAL) != 1 ||
-      !read_exact(channel_, &count, sizeof count, std::chrono::seconds(10))) {
+      !read_exact(channel_, &size, sizeof size, std::chrono::seconds(10))) {
     error_ = "the namespace child did not read";
-    return records;
+    return logins;
   }
-  records.resize(count);
-  if (!read_exact(channel_, records.data(), count * sizeof(utmpx), std::chrono::seconds(10))) {
+  std::string blob(size, '\0');
+  if (!read_exact(channel_, blob.data(), size, std::chrono::seconds(10))) {
     error_ = "the namespace child sent a short answer";
-    records.clear();
+    return logins;
   }
-  return records;
+  std::vector<std::string> fields;
+  for (std::size_t at = 0; at < blob.size();) {
+    std::size_t end = blob.find('\0', at);
+    fields.push_back(blob.substr(at, end - at));
+    at = end + 1;
+  }
+  for (std::size_t i = 0; i + 2 < fields.size(); i += 3)
+    logins.emplace_back(fields[i], fields[i + 1], fields[i + 2]);
+  return logins;
 }
 
 }  // namespace zibbet::test

@@ -6,13 +6,13 @@
 #pragma once
 
 #include <sys/types.h>
-#include <utmpx.h>
 
 #include <map>
 #include <string>
 #include <vector>
 
 #include "support/harness.h"
+#include "common/login.h"
 #include "logins/logind_source.h"
 
 namespace zibbet::test {
@@ -135,9 +135,9 @@ class namespaced_source {
   /// Whether the child runs with a source; error() says why not.
   [[nodiscard]] bool ok() const { return error_.empty(); }
   [[nodiscard]] const std::string& error() const { return error_; }
-  /// pass - one read(): the records in the source's order (none, with
+  /// pass - one read(): the logins in the source's order (none, with
   /// error() set, when the child failed).
-  std::vector<utmpx> pass();
+  std::vector<zibbet::login> pass();
 
  private:
   pid_t pid_ = -1;

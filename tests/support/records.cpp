@@ -5,6 +5,8 @@
 #include <cstring>
 #include <stdexcept>
 
+#include "logins/utmp_source.h"
+
 namespace zibbet::test {
 
 namespace {
@@ -27,6 +29,10 @@ utmpx make_record(const login& l) {
   fill(r.ut_id, id);
   r.ut_tv.tv_sec = 1700000000;
   return r;
+}
+
+zibbet::login login_from(const login& l) {
+  return zibbet::login(bounded_login({l.user, l.line, l.host}, host_login_widths()));
 }
 
 void write_raw_records(const std::string& path, const std::vector<utmpx>& records) {

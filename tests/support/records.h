@@ -8,6 +8,8 @@
 #include <string>
 #include <vector>
 
+#include "common/login.h"
+
 namespace zibbet::test {
 
 /// One record of a fixture.
@@ -21,6 +23,10 @@ struct login {
 
 /// make_record - a zeroed record with these fields (each cut to its width).
 utmpx make_record(const login& l);
+
+/// login_from - the login that a records file holding make_record(l)
+/// hands out: each field cut to the host's width.
+zibbet::login login_from(const login& l);
 
 /// write_records - writes the records to `path` atomically.
 void write_records(const std::string& path, const std::vector<login>& logins);

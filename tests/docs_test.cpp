@@ -134,7 +134,7 @@ const std::vector<scenario>& scenarios() {
 // run by SystemInstall below; and the command that runs these tests.
 const std::vector<std::string> system_commands = {
     "scripts/demo",
-    "cmake -S . -B build -DCMAKE_BUILD_TYPE=Release -DZIBBET_TESTS=OFF -DZIBBET_BENCH=OFF",
+    "cmake --preset release",
     "cmake --build build",
     "cmake --install build",
     "(cd build && cpack -G DEB)",

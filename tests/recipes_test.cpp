@@ -1,8 +1,10 @@
 // recipes_test.cpp - the build folders of the recipes (the README's install,
 // the benchmarks' README, scripts/demo, scripts/test, scripts/fuzz,
-// scripts/lint): no two recipes leave one folder with settings the other
-// does not expect, scripts/test gives every option it depends on, and a
-// folder reconfigured without the tests runs none of its old test binaries.
+// scripts/lint) and the presets of CMakePresets.json they use: every
+// preset gives every option, no two recipes leave one folder with settings
+// the other does not expect, scripts/test gives every option it depends
+// on, and a folder reconfigured without the tests runs none of its old
+// test binaries.
 #include <gtest/gtest.h>
 
 #include <map>
@@ -53,36 +55,124 @@ settings_map settings_of(const std::string& text) {
   return out;
 }
 
-// configure_steps - every `cmake -S . -B FOLDER ...` of a recipe, with the
-// folder variable of a script ("$build", "$dir") resolved to its default,
-// and scripts/test's `configure FOLDER ...` calls with the options its
-// configure function adds.
-std::vector<configure_step> configure_steps(const std::string& recipe) {
+// cmake_run - runs cmake with these arguments.
+run_result cmake_run(std::vector<std::string> args) {
+  run_options opts;
+  opts.program = find_program("cmake");
+  opts.args = std::move(args);
+  opts.timeout = 60s;
+  return run(opts);
+}
+
+// A configure preset of CMakePresets.json: its folder, relative to the
+// source tree, and the settings cmake itself resolves for it.
+struct preset {
+  std::string folder;
+  settings_map settings;
+};
+
+// Prints "NAME FOLDER" for each configure preset that is not hidden, the
+// folder taken from the preset or the nearest one it inherits from (the
+// first of several parents wins, as in cmake).
+constexpr const char* preset_folders_script = R"cmake(
+file(READ "${presets}" json)
+string(JSON count LENGTH "${json}" configurePresets)
+math(EXPR last "${count} - 1")
+foreach(i RANGE ${last})
+  string(JSON name GET "${json}" configurePresets ${i} name)
+  set(index_${name} ${i})
+endforeach()
+foreach(i RANGE ${last})
+  string(JSON name GET "${json}" configurePresets ${i} name)
+  string(JSON hidden ERROR_VARIABLE no_hidden GET "${json}" configurePresets ${i} hidden)
+  if(no_hidden STREQUAL "NOTFOUND" AND hidden)
+    continue()
+  endif()
+  set(at ${i})
+  set(folder "")
+  while(NOT at STREQUAL "")
+    string(JSON folder ERROR_VARIABLE no_folder GET "${json}" configurePresets ${at} binaryDir)
+    if(no_folder STREQUAL "NOTFOUND")
+      break()
+    endif()
+    set(folder "")
+    string(JSON parent ERROR_VARIABLE no_parent GET "${json}" configurePresets ${at} inherits)
+    string(JSON kind ERROR_VARIABLE no_parent TYPE "${json}" configurePresets ${at} inherits)
+    if(kind STREQUAL "ARRAY")
+      string(JSON parent GET "${json}" configurePresets ${at} inherits 0)
+    endif()
+    set(at "")
+    if(no_parent STREQUAL "NOTFOUND")
+      set(at ${index_${parent}})
+    endif()
+  endwhile()
+  string(REPLACE "\${presetName}" "${name}" folder "${folder}")
+  string(REPLACE "\${sourceDir}/" "" folder "${folder}")
+  message(NOTICE "${name} ${folder}")
+endforeach()
+)cmake";
+
+// presets - the configure presets of CMakePresets.json by name.
+std::map<std::string, preset> presets() {
+  std::map<std::string, preset> out;
+  temp_dir scratch;
+  run_result listed = cmake_run({"-Dpresets=" + source_dir() + "/CMakePresets.json", "-P",
+                                 scratch.write_file("folders.cmake", preset_folders_script)});
+  EXPECT_EQ(listed.exit_code, 0) << listed.err;
+  std::stringstream lines(listed.err);
+  for (std::string line; std::getline(lines, line);) {
+    std::string name = line.substr(0, line.find(' '));
+    std::string folder = line.size() > name.size() ? line.substr(name.size() + 1) : "";
+    // "cmake --preset NAME -N" configures nothing and shows the variables
+    // cmake resolved for the preset ("  NAME="VALUE"" or "  NAME:TYPE="VALUE"").
+    run_result shown = cmake_run({"-S", source_dir(), "--preset", name, "-N"});
+    EXPECT_EQ(shown.exit_code, 0) << name << ": " << shown.out << shown.err;
+    static const std::regex variable(R"re(  (\w+)(?::\w+)?="([^"]*)")re");
+    settings_map settings;
+    std::stringstream variables(shown.out);
+    std::smatch m;
+    for (std::string text; std::getline(variables, text);)
+      if (std::regex_match(text, m, variable)) settings[m[1]] = m[2];
+    out[name] = {folder, settings};
+  }
+  return out;
+}
+
+// configure_steps - every `cmake -S . -B FOLDER ...` and `cmake --preset
+// NAME ...` of a recipe, with the folder variable of a script ("$build")
+// resolved to its default. A preset brings its folder and settings; a -B
+// or -D after it counts over them, as it does for cmake.
+std::vector<configure_step> configure_steps(const std::string& recipe,
+                                            const std::map<std::string, preset>& known) {
   std::vector<std::string> lines = joined_lines(source_dir() + "/" + recipe);
   std::map<std::string, std::string> defaults;  // variable: its default value
   static const std::regex assignment(R"(^\s*(?:local\s+)?(\w+)="?\$\{\w+:-([^}]+)\}"?)");
-  static const std::regex cmake_line(R"(cmake -S \. -B ("?\$?\{?\w[\w-]*\}?"?)(.*))");
-  static const std::regex configure_call(R"(^\s*configure ([\w-]+)(.*))");
-  settings_map function_settings;
+  static const std::regex cmake_line(R"(cmake -S \. -B ("?\$?\{?\w[\w-]*\}?"?)([^;&|]*))");
+  static const std::regex preset_line(R"(cmake --preset ([\w-]+)([^;&|]*))");
+  static const std::regex folder_option(R"(-B ("?\$?\{?\w[\w-]*\}?"?))");
+  auto resolved = [&](std::string folder) {
+    std::erase_if(folder, [](char c) { return c == '"' || c == '$' || c == '{' || c == '}'; });
+    return defaults.contains(folder) ? defaults[folder] : folder;
+  };
   std::vector<configure_step> out;
   std::smatch m;
   for (const std::string& line : lines) {
     if (std::regex_search(line, m, assignment)) defaults[m[1]] = m[2];
     if (std::regex_search(line, m, cmake_line)) {
-      std::string folder = m[1];
-      std::erase_if(folder, [](char c) { return c == '"' || c == '$' || c == '{' || c == '}'; });
-      if (folder == "dir") {  // scripts/test's configure function
-        function_settings = settings_of(m[2]);
+      out.push_back({recipe, resolved(m[1]), settings_of(m[2])});
+    } else if (std::regex_search(line, m, preset_line)) {
+      std::string rest = m[2];
+      auto found = known.find(m[1]);
+      if (found == known.end()) {
+        ADD_FAILURE() << recipe << " uses the preset " << m[1] << ", which CMakePresets.json lacks";
         continue;
       }
-      if (defaults.contains(folder)) folder = defaults[folder];
-      out.push_back({recipe, folder, settings_of(m[2])});
-    } else if (std::regex_search(line, m, configure_call)) {
-      out.push_back({recipe, m[1], settings_of(m[2])});
+      configure_step step{recipe, found->second.folder, found->second.settings};
+      if (std::regex_search(rest, m, folder_option)) step.folder = resolved(m[1]);
+      for (auto& [name, value] : settings_of(rest)) step.settings[name] = value;
+      out.push_back(step);
     }
   }
-  for (configure_step& step : out)
-    if (step.recipe == "scripts/test") step.settings.merge(settings_map(function_settings));
   return out;
 }
 
@@ -98,13 +188,31 @@ settings_map project_options() {
   return out;
 }
 
-TEST(Recipes, NoTwoRecipesLeaveAFolderTheOtherDoesNotExpect) {
+// Every preset gives every option of the project, so that a folder it
+// configures holds nothing another run left in its cache.
+TEST(Recipes, EveryPresetGivesEveryOption) {
+  if (find_program("cmake").empty()) GTEST_SKIP() << "cmake is not on PATH";
   settings_map options = project_options();
   ASSERT_GE(options.size(), 5u);
+  std::map<std::string, preset> known = presets();
+  ASSERT_GE(known.size(), 5u) << "CMakePresets.json's presets were not found";
+  for (const auto& [name, p] : known) {
+    SCOPED_TRACE(name);
+    EXPECT_FALSE(p.folder.empty()) << "no binaryDir";
+    for (const auto& [option, value] : options)
+      EXPECT_TRUE(p.settings.contains(option)) << option << " is not given";
+  }
+}
+
+TEST(Recipes, NoTwoRecipesLeaveAFolderTheOtherDoesNotExpect) {
+  if (find_program("cmake").empty()) GTEST_SKIP() << "cmake is not on PATH";
+  settings_map options = project_options();
+  ASSERT_GE(options.size(), 5u);
+  std::map<std::string, preset> known = presets();
   std::vector<configure_step> steps;
   for (const char* recipe : {"README.md", "bench/README.md", "scripts/demo", "scripts/test",
                              "scripts/fuzz", "scripts/lint"}) {
-    std::vector<configure_step> found = configure_steps(recipe);
+    std::vector<configure_step> found = configure_steps(recipe, known);
     EXPECT_FALSE(found.empty()) << recipe << " configures no folder";
     steps.insert(steps.end(), found.begin(), found.end());
   }

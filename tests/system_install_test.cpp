@@ -121,7 +121,7 @@ TEST(SystemInstall, ReadmeRecipesWorkAsShown) {
   run_result r = paste("scripts/demo");
   EXPECT_NE(r.out.find("(zibbet exited with status 0)"), std::string::npos) << r.out;
 
-  paste("cmake -S . -B build -DCMAKE_BUILD_TYPE=Release -DZIBBET_TESTS=OFF -DZIBBET_BENCH=OFF");
+  paste("cmake --preset release");
   paste("cmake --build build");
   paste("cmake --install build");
   run_options local;

@@ -173,9 +173,8 @@ std::string terminal_message(const message_origin& from, std::string_view text) 
   append_visible(out, from.host, false);
   out += " on ";
   append_visible(out, from.tty, false);
-  char at[16];
-  std::snprintf(at, sizeof at, " at %02d:%02d ...\r\n", from.at.tm_hour % 100,
-                from.at.tm_min % 100);
+  char at[32];
+  std::snprintf(at, sizeof at, " at %02d:%02d ...\r\n", from.at.tm_hour, from.at.tm_min);
   out += at;
   append_visible(out, text, true);
   // "EOF" stands on a line of its own even after a greeting without a

@@ -217,8 +217,18 @@ class buddy_terminal {
     }
   }
 
-  /// pending - what the master has to read now, without waiting.
-  std::string pending() { return read_until("\x01\x02never", 50ms); }
+  /// pending - what the master has to read, until it has given nothing
+  /// for 50 ms.
+  std::string pending() {
+    std::string got;
+    char buf[4096];
+    for (pollfd in{master_, POLLIN, 0}; poll(&in, 1, 50) > 0;) {
+      ssize_t n = read(master_, buf, sizeof buf);
+      if (n <= 0) break;
+      got.append(buf, static_cast<std::size_t>(n));
+    }
+    return got;
+  }
 
  private:
   int master_ = -1;

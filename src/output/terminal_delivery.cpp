@@ -9,6 +9,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdio>
 #include <vector>
@@ -121,7 +122,8 @@ int write_until(int fd, std::string_view data, steady::time_point deadline) {
     pollfd out{fd, POLLOUT, 0};
     // POLLHUP and POLLERR end the wait too; the next write says what
     // went wrong.
-    (void)poll(&out, 1, static_cast<int>(left.count()));
+    (void)poll(&out, 1,
+               static_cast<int>(std::min<std::chrono::milliseconds::rep>(left.count(), INT_MAX)));
   }
   return 0;
 }

@@ -239,10 +239,11 @@ bool deliver_to_terminal(const terminal_delivery_settings& s, std::string_view u
   if (err == 0) return true;
   // A terminal that went away (EIO once it is hung up) gets the same
   // lines as one that would not open.
-  if (err == ETIMEDOUT)
+  if (err == ETIMEDOUT) {
     warn(s.prog_name, "writing to %s on %s timed out", shown_user.c_str(), shown_line.c_str());
-  else
+  } else {
     report_errno("/dev/" + shown_line, err);
+  }
   return refuse();
 }
 

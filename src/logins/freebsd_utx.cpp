@@ -129,9 +129,11 @@ bool read_freebsd_utx(int fd, std::vector<unsigned char>& chunk, const login_wid
     offset += static_cast<off_t>(n);
     held += static_cast<std::size_t>(n);
     std::size_t whole = held / record_size;
-    for (std::size_t i = 0; i < whole; ++i)
-      if (std::optional<login> l = decode_freebsd_utx(chunk.data() + i * record_size, widths))
+    for (std::size_t i = 0; i < whole; ++i) {
+      if (std::optional<login> l = decode_freebsd_utx(chunk.data() + i * record_size, widths)) {
         each(*l);
+      }
+    }
     // A record cut by this read moves to the front and is completed by the
     // next one; one still cut at the end of the file is ignored.
     std::size_t rest = held - whole * record_size;

@@ -90,6 +90,8 @@ struct freebsd_utx_fields {
 /// while a shared flock(2) is held (waiting up to 10 seconds for a writer's
 /// lock). `chunk` is the caller's buffer, kept between passes so that a
 /// pass allocates nothing for it. A trailing partial record is ignored.
+/// The lock is let go at the end, so `fd` must not be one whose open file
+/// the caller holds a flock on.
 /// Returns false, having given nothing or what came before a failing read,
 /// when `fd` is no regular file, the lock could not be had, or a read
 /// failed; true when the whole file was read.

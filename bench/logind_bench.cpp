@@ -23,8 +23,8 @@
 #include <vector>
 
 #include "bench_support.h"
-#include "support/logind_host.h"
 #include "logins/logind_source.h"
+#include "support/logind_host.h"
 
 // Without libsystemd there is nothing to measure.
 #if ZIBBET_HAVE_LOGIND

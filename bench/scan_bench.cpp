@@ -19,12 +19,12 @@
 
 #include "bench_support.h"
 #include "buddy/buddy.h"
+#include "logins/utmp_source.h"
+#include "output/host_actions.h"
 #include "support/context.h"
 #include "support/process.h"
 #include "support/records.h"
-#include "output/host_actions.h"
 #include "watch/scan.h"
-#include "logins/utmp_source.h"
 
 namespace zibbet::bench {
 namespace {

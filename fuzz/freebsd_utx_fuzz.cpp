@@ -55,7 +55,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
       std::abort();
 
     for (const zibbet::login_widths& w : widths) {
-      std::optional<zibbet::login> l = zibbet::decode_freebsd_utx(record, w);
+      std::optional<zibbet::login_view> l = zibbet::decode_freebsd_utx(record, w);
       if (l.has_value() != (f.type == fb::user_process)) std::abort();
       if (!l) continue;
       check_login_text(l->user, f.user, w.user);
@@ -83,7 +83,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   }
   std::vector<unsigned char> chunk;
   std::vector<std::string> seen;
-  bool ok = zibbet::read_freebsd_utx(fd, chunk, widths[0], [&seen](const zibbet::login& l) {
+  bool ok = zibbet::read_freebsd_utx(fd, chunk, widths[0], [&seen](const zibbet::login_view& l) {
     seen.push_back(l.user + '\n' + l.line + '\n' + l.host);
   });
   close(fd);

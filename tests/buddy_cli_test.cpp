@@ -180,6 +180,7 @@ TEST(BuddyCli, PipesAndFifosAreReadWithoutHanging) {
   run_options opts;
   opts.program = "/bin/bash";
   opts.args = {"-c", "exec \"$0\" -o -f <(printf 'alice\\nalice\\n')", zibbet_binary()};
+  opts.env = {"ZIBBET_UTMP=" + empty_records_file()};
   run_result r = run(opts);
   EXPECT_FALSE(r.timed_out);
   EXPECT_EQ(r.exit_code, 0);

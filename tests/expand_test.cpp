@@ -7,9 +7,9 @@
 
 #include <cstring>
 
+#include "logins/utmp_source.h"
 #include "support/context.h"
 #include "support/harness.h"
-#include "logins/utmp_source.h"
 #include "support/records.h"
 
 namespace zibbet::test {

@@ -43,8 +43,8 @@ std::string user_record(const std::string& user, const std::string& line,
 }
 
 // One login as "user|line|host", so that a list of them compares and prints.
-std::string shown(const login& l) {
-  return l.user + "|" + l.line + "|" + l.host;
+std::string shown(const login_view& l) {
+  return std::string(l.user) + "|" + std::string(l.line) + "|" + std::string(l.host);
 }
 
 // What one pass over a file gave: its result and its logins in order.
@@ -57,7 +57,7 @@ pass read_path(const std::string& path, std::vector<unsigned char>& chunk,
                const login_widths& widths = wide) {
   pass p;
   p.ok = read_freebsd_utx_file(path, chunk, widths,
-                               [&p](const login& l) { p.logins.push_back(shown(l)); });
+                               [&p](const login_view& l) { p.logins.push_back(shown(l)); });
   return p;
 }
 pass read_path(const std::string& path, const login_widths& widths = wide) {
@@ -138,7 +138,7 @@ TEST(FreebsdUtx, OnlyAUserProcessIsALogin) {
     SCOPED_TRACE(static_cast<int>(c.type));
     const std::string user = "u" + std::to_string(c.type);
     const std::string r = record(c.type, user, "pts/1", "far");
-    std::optional<login> l = decode_freebsd_utx(bytes(r), wide);
+    std::optional<login_view> l = decode_freebsd_utx(bytes(r), wide);
     ASSERT_EQ(l.has_value(), c.login);
     if (l) {
       EXPECT_EQ(shown(*l), user + "|pts/1|far");
@@ -185,7 +185,7 @@ TEST(FreebsdUtx, TextFieldsAreCutByTheirFieldAndByTheWidths) {
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name);
-    std::optional<login> l = decode_freebsd_utx(bytes(c.raw), c.widths);
+    std::optional<login_view> l = decode_freebsd_utx(bytes(c.raw), c.widths);
     ASSERT_TRUE(l.has_value());
     EXPECT_EQ(shown(*l), c.want);
   }
@@ -284,7 +284,7 @@ TEST(FreebsdUtx, AnOpenDescriptorIsReadFromItsStartAndLeftUnlocked) {
   ASSERT_GE(fd, 0);
   std::vector<unsigned char> chunk;
   std::vector<std::string> seen;
-  auto keep = [&seen](const login& l) { seen.push_back(shown(l)); };
+  auto keep = [&seen](const login_view& l) { seen.push_back(shown(l)); };
   // Wherever the descriptor's offset stands, each pass reads the whole file.
   EXPECT_TRUE(read_freebsd_utx(fd, chunk, wide, keep));
   ASSERT_EQ(lseek(fd, 0, SEEK_END), static_cast<off_t>(2 * fb::record_size));

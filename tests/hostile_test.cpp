@@ -86,7 +86,9 @@ class Hostile : public ::testing::Test {
     mkdir(bin_.c_str(), 0755);
     const char* path = std::getenv("PATH");
     system_path_ = path != nullptr ? path : "/usr/bin:/bin";
-    env_ = {"ZIBBET_UTMP=" + records_, "FAKE_WRITE_LOG=" + write_log_,
+    // Greetings go through the (fake) write utility, also where none is on
+    // PATH: what a hostile write does is what these tests are about.
+    env_ = {"ZIBBET_UTMP=" + records_, "ZIBBET_GREETER=write", "FAKE_WRITE_LOG=" + write_log_,
             "PATH=" + bin_ + ":" + system_path_};
     install_fake_write(dir_);
   }

@@ -17,9 +17,9 @@
 #include <thread>
 #include <vector>
 
+#include "logins/utmp_source.h"
 #include "support/harness.h"
 #include "support/records.h"
-#include "logins/utmp_source.h"
 
 namespace zibbet::test {
 namespace {

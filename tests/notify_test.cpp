@@ -73,7 +73,9 @@ TEST_F(Notify, GreetingTable) {
     const buddy_notice* own = c.own_record ? own_notice(c.own_write) : nullptr;
     texts got = notify(own, PRESENCE_NEW, c.pass_may_greet);
     texts want = {c.own_record ? "status:own status alice\n" : "status:status alice logged on \n"};
-    if (c.greeted) want.push_back(c.own_record ? "greet:alice pts/3:own alice\n" : "greet:alice pts/3:hi alice\n");
+    if (c.greeted)
+      want.push_back(c.own_record ? "greet:alice pts/3:own alice\n"
+                                  : "greet:alice pts/3:hi alice\n");
     EXPECT_EQ(got, want) << c.what;
   }
 }

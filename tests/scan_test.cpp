@@ -12,12 +12,12 @@
 #include <vector>
 
 #include "buddy/buddy.h"
+#include "logins/utmp_source.h"
 #include "support/context.h"
 #include "support/harness.h"
 #include "support/process.h"
-#include "support/records.h"
 #include "support/recording_actions.h"
-#include "logins/utmp_source.h"
+#include "support/records.h"
 
 namespace zibbet::test {
 namespace {

@@ -17,13 +17,13 @@
 
 #include "buddy/buddy.h"
 #include "buddy/sources.h"
+#include "logins/utmp_source.h"
+#include "output/host_actions.h"
 #include "support/context.h"
 #include "support/harness.h"
 #include "support/process.h"
 #include "support/records.h"
-#include "output/host_actions.h"
 #include "watch/scan.h"
-#include "logins/utmp_source.h"
 
 #if defined(__SANITIZE_ADDRESS__)
 #define ZIBBET_ASAN 1

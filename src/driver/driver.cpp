@@ -6,11 +6,13 @@
 #include <signal.h>
 #include <unistd.h>
 
+#include <cstdlib>
 #include <memory>
 
 #include "buddy/options.h"
 #include "buddy/sources.h"
 #include "common/diag.h"
+#include "driver/greeter_choice.h"
 #include "driver/messages.h"
 #include "driver/source_choice.h"
 #include "output/host_actions.h"
@@ -94,8 +96,15 @@ int run(int argc, char** argv) {
     case parse_outcome::version: print_version(run.prog_name); return 0;
   }
 
-  std::unique_ptr<login_source> source = open_login_source(run.prog_name);
-  if (!source) return 1;
+  chosen_source chosen = open_login_source(run.prog_name);
+  if (!chosen.source) return 1;
+  login_source& source = *chosen.source;
+  greeter_decision greeter =
+      decide_greeter(std::getenv("ZIBBET_GREETER"), this_greeter_host(chosen.logind));
+  if (!greeter.delivery) {
+    warn(run.prog_name, "%s", greeter.error.c_str());
+    return 1;
+  }
 
   const std::string own_name = lookup_own_name();
   notice_book book(notice_of(run));
@@ -112,14 +121,14 @@ int run(int argc, char** argv) {
   install_signals();
   const watch_settings ws{own_name, run.write_buddies, run.no_newline, nullptr};
   host_actions out(greeting_settings{run.prog_name, own_name, run.no_newline,
-                                     std::chrono::seconds(10), greeting_delivery::write_utility});
-  scan_logins(buddies, *source, ws, pass_may_greet(run, true), out);
+                                     std::chrono::seconds(10), *greeter.delivery});
+  scan_logins(buddies, source, ws, pass_may_greet(run, true), out);
   out.reap();
   if (run.process_once) return 0;
   for (;;) {
     if (stop_requested != 0) return 0;
     if (sleep(run.interval) != 0 || stop_requested != 0) return 0;
-    scan_logins(buddies, *source, ws, pass_may_greet(run, false), out);
+    scan_logins(buddies, source, ws, pass_may_greet(run, false), out);
     out.reap();
   }
 }

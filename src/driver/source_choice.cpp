@@ -9,6 +9,7 @@
 
 #include "common/diag.h"
 #include "common/untrusted.h"
+#include "logins/sd_login.h"
 #include "logins/utmp_source.h"
 
 namespace zibbet {
@@ -40,6 +41,42 @@ void warn_if_unusable(std::string_view prog, const std::string& path) {
   }
 }
 
+// warn_no_host_file - one warning when the host's own records file, which
+// the run is to read, does not exist: what is missing, and what to do.
+void warn_no_host_file(std::string_view prog, logind_support logind, const std::string& lib_error) {
+  const char* file = host_records_file();
+  if (!lib_error.empty()) {
+    warn(prog,
+         "warning: there is no %s and libsystemd cannot be loaded (%s), so nobody can be seen; "
+         "install libsystemd0, or name a records file with ZIBBET_UTMP",
+         file, terminal_safe(lib_error).c_str());
+    return;
+  }
+  switch (logind) {
+    case logind_support::available:
+      warn(prog,
+           "warning: there is no %s; this host keeps its logins in systemd-logind: "
+           "set ZIBBET_SOURCE=auto (or logind) to read them",
+           file);
+      break;
+    case logind_support::not_built:
+      if (systemd_runs()) {
+        warn(prog,
+             "warning: there is no %s, and this zibbet was built without logind support: "
+             "build it with libsystemd-dev to see this host's logins",
+             file);
+        break;
+      }
+      [[fallthrough]];
+    case logind_support::not_booted:
+      warn(prog,
+           "warning: there is no %s and systemd does not run here, so nobody can be seen; "
+           "name a records file with ZIBBET_UTMP",
+           file);
+      break;
+  }
+}
+
 }  // namespace
 
 source_decision decide_source(const char* source_env, const char* utmp_env, bool host_file_exists,
@@ -63,23 +100,34 @@ source_decision decide_source(const char* source_env, const char* utmp_env, bool
                             "\" (accepted values: auto, utmp, logind)"};
 }
 
-std::unique_ptr<login_source> open_login_source(std::string_view prog) {
+chosen_source open_login_source(std::string_view prog) {
   struct stat st {};
   const bool host_file_exists = stat(host_records_file(), &st) == 0;
-  source_decision d = decide_source(std::getenv("ZIBBET_SOURCE"), std::getenv("ZIBBET_UTMP"),
-                                    host_file_exists, logind_support_here());
+  const char* source_env = std::getenv("ZIBBET_SOURCE");
+  const logind_support logind = logind_support_here();
+  source_decision d =
+      decide_source(source_env, std::getenv("ZIBBET_UTMP"), host_file_exists, logind);
   if (!d.plan) {
     warn(prog, "%s", d.error.c_str());
-    return nullptr;
+    return {};
   }
+  std::string lib_error;
   if (d.plan->from == source_plan::kind::logind) {
-    std::string why;
-    std::unique_ptr<login_source> sessions = make_logind_source(why);
-    if (!sessions) warn(prog, "cannot read logind sessions: %s", why.c_str());
-    return sessions;
+    std::unique_ptr<login_source> sessions = make_logind_source(lib_error);
+    if (sessions) return {std::move(sessions), true};
+    if (source_env != nullptr && std::string_view(source_env) == "logind") {
+      warn(prog, "ZIBBET_SOURCE=logind, but libsystemd cannot be loaded: %s",
+           terminal_safe(lib_error).c_str());
+      return {};
+    }
+    // Chosen automatically: the host's records file is all there is left.
   }
-  if (d.plan->named_file) warn_if_unusable(prog, *d.plan->named_file);
-  return make_records_source(std::move(d.plan->named_file));
+  if (d.plan->named_file) {
+    warn_if_unusable(prog, *d.plan->named_file);
+  } else if (!host_file_exists) {
+    warn_no_host_file(prog, logind, lib_error);
+  }
+  return {make_records_source(std::move(d.plan->named_file)), false};
 }
 
 }  // namespace zibbet

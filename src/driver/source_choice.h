@@ -34,10 +34,19 @@ struct source_decision {
 [[nodiscard]] source_decision decide_source(const char* source_env, const char* utmp_env,
                                             bool host_file_exists, logind_support logind);
 
-/// open_login_source - the source the environment asks for, with a
-/// warning when a named records file is missing or not a regular file
-/// (it may still appear); null, after one line on stderr, when the
-/// environment asks for something this host cannot give.
-[[nodiscard]] std::unique_ptr<login_source> open_login_source(std::string_view prog);
+/// The source a run reads, and which kind it is.
+struct chosen_source {
+  std::unique_ptr<login_source> source;  ///< null when the run must end
+  bool logind = false;                   ///< logind sessions, not a records file
+};
+
+/// open_login_source - the source the environment asks for. Says so, with
+/// one warning, when that source cannot show anyone at start-up (the
+/// records file does not exist or is no regular file, or there is neither
+/// a records file nor systemd), and goes on: the file may appear later.
+/// Automatic choice falls back to the records file, with that warning,
+/// when libsystemd cannot be loaded. Gives no source, after one line on
+/// stderr, when the environment asks for something this host cannot give.
+[[nodiscard]] chosen_source open_login_source(std::string_view prog);
 
 }  // namespace zibbet

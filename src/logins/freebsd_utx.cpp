@@ -87,11 +87,12 @@ freebsd_utx_fields decode_freebsd_utx_fields(const unsigned char* record) {
   };
 }
 
-std::optional<login> decode_freebsd_utx(const unsigned char* record, const login_widths& widths) {
+std::optional<login_view> decode_freebsd_utx(const unsigned char* record,
+                                             const login_widths& widths) {
   if (record[type_offset] != user_process) return std::nullopt;
   freebsd_utx_fields f = decode_freebsd_utx_fields(record);
   // The views already end at their own field; widths may cut them shorter.
-  return make_login(f.user, f.line, f.host, widths);
+  return bounded_login({f.user, f.line, f.host}, widths);
 }
 
 std::array<unsigned char, record_size> encode_freebsd_utx(
@@ -109,7 +110,7 @@ std::array<unsigned char, record_size> encode_freebsd_utx(
 }
 
 bool read_freebsd_utx(int fd, std::vector<unsigned char>& chunk, const login_widths& widths,
-                      const std::function<void(const login&)>& each) {
+                      const std::function<void(const login_view&)>& each) {
   struct stat st {};
   // Only a plain file is an array of records; a device or a pipe could be
   // read for ever.
@@ -130,7 +131,8 @@ bool read_freebsd_utx(int fd, std::vector<unsigned char>& chunk, const login_wid
     held += static_cast<std::size_t>(n);
     std::size_t whole = held / record_size;
     for (std::size_t i = 0; i < whole; ++i) {
-      if (std::optional<login> l = decode_freebsd_utx(chunk.data() + i * record_size, widths)) {
+      if (std::optional<login_view> l =
+              decode_freebsd_utx(chunk.data() + i * record_size, widths)) {
         each(*l);
       }
     }
@@ -147,7 +149,7 @@ bool read_freebsd_utx(int fd, std::vector<unsigned char>& chunk, const login_wid
 
 bool read_freebsd_utx_file(const std::string& path, std::vector<unsigned char>& chunk,
                            const login_widths& widths,
-                           const std::function<void(const login&)>& each) {
+                           const std::function<void(const login_view&)>& each) {
   // O_NONBLOCK: opening a FIFO without a writer would otherwise wait for
   // one for ever; a plain file reads the same either way.
   unique_fd file(open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC));

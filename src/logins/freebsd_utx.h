@@ -76,8 +76,8 @@ struct freebsd_utx_fields {
 /// decode_freebsd_utx - the login of the record_size bytes at `record`
 /// when it is a user process, nullopt for any other type. Each text is cut
 /// to the smaller of its field and `widths`.
-[[nodiscard]] std::optional<login> decode_freebsd_utx(const unsigned char* record,
-                                                      const login_widths& widths);
+[[nodiscard]] std::optional<login_view> decode_freebsd_utx(const unsigned char* record,
+                                                           const login_widths& widths);
 
 /// encode_freebsd_utx - one record of these fields; each text is cut to
 /// its field's width, and NUL-padded when shorter.
@@ -97,13 +97,13 @@ struct freebsd_utx_fields {
 /// failed; true when the whole file was read.
 [[nodiscard]] bool read_freebsd_utx(int fd, std::vector<unsigned char>& chunk,
                                     const login_widths& widths,
-                                    const std::function<void(const login&)>& each);
+                                    const std::function<void(const login_view&)>& each);
 
 /// read_freebsd_utx_file - read_freebsd_utx of the file at `path`, opened
 /// for this pass only (so a file replaced by rename is seen afresh).
 /// Returns false also when it cannot be opened.
 [[nodiscard]] bool read_freebsd_utx_file(const std::string& path, std::vector<unsigned char>& chunk,
                                          const login_widths& widths,
-                                         const std::function<void(const login&)>& each);
+                                         const std::function<void(const login_view&)>& each);
 
 }  // namespace zibbet

@@ -5,6 +5,7 @@
 
 #include "common/diag.h"
 #include "common/untrusted.h"
+#include "output/terminal_delivery.h"
 #include "output/write_utility.h"
 
 namespace zibbet {
@@ -28,7 +29,13 @@ int greet_buddy(const greeting_settings& s, std::string_view user, std::string_v
   const std::string text = greeting_text(s, greeting);
   switch (s.delivery) {
     case greeting_delivery::write_utility: return write_with_utility(s, user, line, text);
-    case greeting_delivery::terminal: return write_with_utility(s, user, line, text);
+    case greeting_delivery::terminal: {
+      terminal_delivery_settings t;
+      t.prog_name = s.prog_name;
+      t.sender = s.sender;
+      t.limit = s.limit;
+      return deliver_to_terminal(t, user, line, text) ? 0 : -1;
+    }
   }
   return -1;
 }

@@ -48,8 +48,13 @@ std::vector<std::string> environment_with(const std::vector<std::string>& change
 /// them, as execve wants them.
 std::vector<char*> argv_pointers(std::vector<std::string>& words);
 
-/// run - runs the program to its end (or its deadline).
+/// run - runs the program to its end (or its deadline). The binary under
+/// test (an empty `program`) whose `env` names neither ZIBBET_UTMP nor
+/// ZIBBET_SOURCE reads empty_records_file().
 run_result run(const run_options& opts);
+
+/// empty_records_file - a records file without records, made once.
+const std::string& empty_records_file();
 
 /// run_zibbet - run() of the binary under test with these arguments.
 run_result run_zibbet(std::vector<std::string> args, std::vector<std::string> env = {},

@@ -11,9 +11,9 @@
 #include <string>
 #include <vector>
 
-#include "support/harness.h"
 #include "common/login.h"
 #include "logins/logind_source.h"
+#include "support/harness.h"
 
 namespace zibbet::test {
 

@@ -15,7 +15,9 @@ namespace zibbet::test {
 /// "greet:USER LINE:TEXT" or "run:TEXT".
 class recording_actions final : public actions {
  public:
-  void print_status(std::string_view text) override { done.push_back("status:" + std::string(text)); }
+  void print_status(std::string_view text) override {
+    done.push_back("status:" + std::string(text));
+  }
   void greet(std::string_view user, std::string_view line, std::string_view greeting) override {
     done.push_back("greet:" + std::string(user) + " " + std::string(line) + ":" +
                    std::string(greeting));

@@ -3,8 +3,8 @@
 //
 // A call costs a few system calls per member of the session and none for
 // the rest of the host: the scope folder is opened once, its cgroup.procs
-// read, and each member's /proc/PID opened (its owner is the process's
-// effective uid) and its stat read. Nested cgroups are looked for only when
+// read, and each member's /proc/PID/stat opened, its owner (the process's
+// effective uid) looked at, and read. Nested cgroups are looked for only when
 // the scope folder's link count says it has subfolders (on the cgroup file
 // system a folder has 2 links plus one per subfolder), which a scope that
 // logind made never has.
@@ -286,21 +286,25 @@ void session_terminal_finder::read_members(int dir, uid_t uid, int depth) {
 void session_terminal_finder::read_process(std::string_view pid, uid_t uid) {
   std::uint64_t number = 0;
   if (!parse_decimal(pid, std::numeric_limits<std::int32_t>::max(), number) || number == 0) return;
-  char name[16];
-  auto [end, ec] = std::to_chars(name, name + sizeof name - 1, number);
+  char name[24];  // "PID/stat"
+  auto [end, ec] = std::to_chars(name, name + 11, number);
   if (ec != std::errc()) return;
-  *end = '\0';
-  // The folder, not the stat file: the kernel shows a process that is not
-  // dumpable (after a change of user, or by its own choice, as agents
-  // make themselves) as root's in the files of /proc/PID, but as its own
-  // user's in the folder. The stat read through the folder is the same
-  // process's, even should the pid be reused meanwhile.
-  unique_fd process(openat(proc_.get(), name, O_PATH | O_DIRECTORY | O_CLOEXEC));
-  if (!process) return;  // ended since the listing
+  std::size_t digits = static_cast<std::size_t>(end - name);
+  std::memcpy(end, "/stat", sizeof "/stat");
+  unique_fd stat_file(openat(proc_.get(), name, O_RDONLY | O_CLOEXEC));
+  if (!stat_file) return;  // ended since the listing
+  // The file's owner is the process's effective uid, except that the
+  // kernel shows a process that is not dumpable (after a change of user,
+  // or by its own choice, as agents make themselves) as root's; its
+  // folder shows the uid even then. The read below fails if the process
+  // has ended, so a process that is still there when read was there when
+  // its folder was looked at: the pid was not reused in between.
   struct stat st {};
-  if (fstat(process.get(), &st) != 0 || st.st_uid != uid) return;
-  unique_fd stat_file(openat(process.get(), "stat", O_RDONLY | O_CLOEXEC));
-  if (!stat_file) return;
+  if (fstat(stat_file.get(), &st) != 0) return;
+  if (st.st_uid != uid) {
+    name[digits] = '\0';
+    if (st.st_uid != 0 || fstatat(proc_.get(), name, &st, 0) != 0 || st.st_uid != uid) return;
+  }
   // Field 22 comes within the first few hundred bytes; the rest may go.
   char text[1024];
   ssize_t got;

@@ -92,15 +92,6 @@ bool parse_decimal(std::string_view text, std::uint64_t max, std::uint64_t& out)
   return true;
 }
 
-// valid_session_id - whether `id` can be put into a path as it is: ASCII
-// letters and digits only (logind's ids are "3" or "c12"), not too long.
-bool valid_session_id(std::string_view id) {
-  if (id.empty() || id.size() > 64) return false;
-  return std::all_of(id.begin(), id.end(), [](char c) {
-    return (c >= '0' && c <= '9') || (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z');
-  });
-}
-
 }  // namespace
 
 std::optional<std::string> cgroup2_mount(std::string_view mountinfo) {
@@ -183,6 +174,15 @@ namespace {
 // Nested cgroups deeper than this under a scope are not looked into: the
 // kernel allows deep trees, and a call's cost must stay bounded.
 constexpr int max_depth = 8;
+
+// valid_session_id - whether `id` can be put into a path as it is: ASCII
+// letters and digits only (logind's ids are "3" or "c12"), not too long.
+bool valid_session_id(std::string_view id) {
+  if (id.empty() || id.size() > 64) return false;
+  return std::all_of(id.begin(), id.end(), [](char c) {
+    return (c >= '0' && c <= '9') || (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z');
+  });
+}
 
 // read_all - the whole of fd into `out` (cleared first); false on an error.
 bool read_all(int fd, std::string& out) {

@@ -65,14 +65,18 @@ class session_terminal_finder {
 
   /// terminals - the distinct login lines of the controlling terminals of
   /// the session's processes that run as `uid` (the effective uid, which
-  /// the owner of /proc/PID shows), ordered by device number (so pts/2
-  /// comes before pts/10). Empty when the session has no such process, no
-  /// scope cgroup, or an id with anything but ASCII letters and digits, and
-  /// when there is no cgroup2 hierarchy. Processes that end meanwhile are
-  /// left out.
+  /// the owner of /proc/PID shows even for a process that is not
+  /// dumpable), ordered by device number (so tty1 comes before pts/0, and
+  /// pts/2 before pts/10). Cgroups nested in the scope count, 8 levels
+  /// down at most. Empty when the session has no such process, or no scope
+  /// cgroup, when there is no cgroup2 hierarchy, and for an id that is
+  /// empty, longer than 64 bytes or holds anything but ASCII letters and
+  /// digits (it goes into a path). Processes that end meanwhile, or have
+  /// ended and wait to be collected, are left out.
   [[nodiscard]] std::vector<std::string> terminals(std::string_view session_id, uid_t uid);
 
-  /// The cgroup2 hierarchy in use, once known ("" for none).
+  /// cgroup_root - the cgroup2 hierarchy in use ("" for none), looked for
+  /// now if no call has looked for it yet.
   [[nodiscard]] const std::string& cgroup_root();
 
  private:

@@ -14,6 +14,7 @@
 #include <sys/socket.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
+#include <sys/xattr.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -163,14 +164,22 @@ std::vector<std::string> session_parts(const std::string& session, uid_t uid) {
   return {"user.slice", "user-" + std::to_string(uid) + ".slice", "session-" + session + ".scope"};
 }
 
-// make_folders - makes root/parts... (those missing), adding the ones it
-// made to `made`; returns the deepest path, or sets `error`.
+// The mark on the cgroup folders that tests make: a shared parent (the
+// user.slice, a user's slice) that one test process made may outlive it
+// while another's session is in it; the last one out removes it when it
+// carries the mark, and only then, so no folder of a real host goes.
+constexpr const char* test_mark = "trusted.zibbet-test";
+
+// make_folders - makes root/parts... (those missing), marked as made by a
+// test, adding the ones it made to `made`; returns the deepest path, or
+// sets `error`.
 std::string make_folders(const std::string& root, const std::vector<std::string>& parts,
                          std::vector<std::string>& made, std::string& error) {
   std::string path = root;
   for (const std::string& part : parts) {
     path += "/" + part;
     if (mkdir(path.c_str(), 0755) == 0) {
+      (void)setxattr(path.c_str(), test_mark, "1", 1, 0);
       made.push_back(path);
     } else if (errno != EEXIST) {
       error = errno_text("mkdir " + path);
@@ -178,6 +187,28 @@ std::string make_folders(const std::string& root, const std::vector<std::string>
     }
   }
   return path;
+}
+
+// remove_folders - removes the folders in `made` under `own` (deepest
+// first, waiting for the kernel to let go of ended processes), then the
+// parents of `own` up to `levels` levels that this object made or that
+// carry the test mark, when nothing else is in them.
+void remove_folders(const std::string& own, const std::vector<std::string>& made, int levels) {
+  for (auto it = made.rbegin(); it != made.rend(); ++it) {
+    if (it->compare(0, own.size(), own) != 0) continue;
+    (void)wait_until([&] { return rmdir(it->c_str()) == 0 || errno == ENOENT; },
+                     std::chrono::seconds(2));
+  }
+  std::string parent = own;
+  for (int i = 0; i < levels; ++i) {
+    std::size_t slash = parent.rfind('/');
+    if (slash == std::string::npos || slash == 0) break;
+    parent.resize(slash);
+    char mark = 0;
+    bool ours = std::find(made.begin(), made.end(), parent) != made.end() ||
+                getxattr(parent.c_str(), test_mark, &mark, 1) >= 0;
+    if (ours) rmdir(parent.c_str());
+  }
 }
 
 // move_into - writes `pid` into the cgroup.procs of `folder`.
@@ -307,6 +338,7 @@ session_process::session_process(const std::string& session, uid_t uid,
     error_.clear();
     std::string path = make_folders(root, session_parts(session, uid), made_, error_);
     if (!error_.empty()) continue;
+    scope_ = path;
     bool moved = move_into(path, pid_);
     for (pid_t c : sharers_) moved = moved && move_into(path, c);
     if (moved) return;
@@ -331,19 +363,11 @@ void session_process::stop() {
     pid_ = -1;
   }
   sharers_.clear();
-  // Deepest first. The session's own folder is ours alone, and empties as
-  // soon as the kernel has let go of the process; the shared parents are
-  // removed only when nothing else is in them.
-  for (auto it = made_.rbegin(); it != made_.rend(); ++it) {
-    bool own = it == made_.rbegin() && it->find("/session-") != std::string::npos;
-    if (own) {
-      (void)wait_until([&] { return rmdir(it->c_str()) == 0 || errno == ENOENT; },
-                       std::chrono::seconds(2));
-    } else {
-      rmdir(it->c_str());
-    }
-  }
+  // The session's own folder, if this object made it, is its alone; the
+  // shared parents go only when nothing else is in them.
+  if (!scope_.empty()) remove_folders(scope_, made_, 2);
   made_.clear();
+  scope_.clear();
   if (master_ >= 0) close(master_);
   master_ = -1;
 }
@@ -385,17 +409,9 @@ bool session_scope::move(pid_t pid, const std::string& folder) const {
 }
 
 session_scope::~session_scope() {
-  // Deepest first. The scope and the folders in it are ours alone and
-  // empty once the kernel has let go of the ended processes; the shared
-  // parents go only when nothing else is in them.
-  for (auto it = made_.rbegin(); it != made_.rend(); ++it) {
-    if (it->size() >= path_.size() && it->compare(0, path_.size(), path_) == 0) {
-      (void)wait_until([&] { return rmdir(it->c_str()) == 0 || errno == ENOENT; },
-                       std::chrono::seconds(2));
-    } else {
-      rmdir(it->c_str());
-    }
-  }
+  // The scope and the folders in it are ours alone; the shared parents go
+  // only when nothing else is in them.
+  if (!path_.empty()) remove_folders(path_, made_, 2);
 }
 
 std::string private_run_unavailable() {

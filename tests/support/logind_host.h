@@ -119,6 +119,7 @@ class session_process {
   std::string line_;
   std::string error_;
   std::vector<pid_t> sharers_;
+  std::string scope_;              // its session's folder, once moved there
   std::vector<std::string> made_;  // cgroup folders made, outermost first
 };
 

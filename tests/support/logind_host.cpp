@@ -4,16 +4,20 @@
 
 #include <dirent.h>
 #include <fcntl.h>
+#include <grp.h>
 #include <poll.h>
 #include <sched.h>
 #include <signal.h>
 #include <stdlib.h>
 #include <sys/mount.h>
+#include <sys/prctl.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
+#include <sys/xattr.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <chrono>
 #include <cstdint>
@@ -153,14 +157,113 @@ std::string cgroup2_root() {
   return "";
 }
 
-session_process::session_process(const std::string& session, uid_t uid, bool with_terminal) {
+namespace {
+
+// session_parts - the cgroup folders of a session, outermost first.
+std::vector<std::string> session_parts(const std::string& session, uid_t uid) {
+  return {"user.slice", "user-" + std::to_string(uid) + ".slice", "session-" + session + ".scope"};
+}
+
+// The mark on the cgroup folders that tests make: a shared parent (the
+// user.slice, a user's slice) that one test process made may outlive it
+// while another's session is in it; the last one out removes it when it
+// carries the mark, and only then, so no folder of a real host goes.
+constexpr const char* test_mark = "trusted.zibbet-test";
+
+// make_folders - makes root/parts... (those missing), marked as made by a
+// test, adding the ones it made to `made`; returns the deepest path, or
+// sets `error`.
+std::string make_folders(const std::string& root, const std::vector<std::string>& parts,
+                         std::vector<std::string>& made, std::string& error) {
+  std::string path = root;
+  for (const std::string& part : parts) {
+    path += "/" + part;
+    if (mkdir(path.c_str(), 0755) == 0) {
+      (void)setxattr(path.c_str(), test_mark, "1", 1, 0);
+      made.push_back(path);
+    } else if (errno != EEXIST) {
+      error = errno_text("mkdir " + path);
+      return "";
+    }
+  }
+  return path;
+}
+
+// remove_folders - removes the folders in `made` under `own` (deepest
+// first, waiting for the kernel to let go of ended processes), then the
+// parents of `own` up to `levels` levels that this object made or that
+// carry the test mark, when nothing else is in them.
+void remove_folders(const std::string& own, const std::vector<std::string>& made, int levels) {
+  for (auto it = made.rbegin(); it != made.rend(); ++it) {
+    if (it->compare(0, own.size(), own) != 0) continue;
+    (void)wait_until([&] { return rmdir(it->c_str()) == 0 || errno == ENOENT; },
+                     std::chrono::seconds(2));
+  }
+  std::string parent = own;
+  for (int i = 0; i < levels; ++i) {
+    std::size_t slash = parent.rfind('/');
+    if (slash == std::string::npos || slash == 0) break;
+    parent.resize(slash);
+    char mark = 0;
+    bool ours = std::find(made.begin(), made.end(), parent) != made.end() ||
+                getxattr(parent.c_str(), test_mark, &mark, 1) >= 0;
+    if (ours) rmdir(parent.c_str());
+  }
+}
+
+// move_into - writes `pid` into the cgroup.procs of `folder`.
+bool move_into(const std::string& folder, pid_t pid) {
+  int procs = open((folder + "/cgroup.procs").c_str(), O_WRONLY | O_CLOEXEC);
+  std::string pid_text = std::to_string(pid);
+  bool moved = procs >= 0 && write_all(procs, pid_text.data(), pid_text.size());
+  if (procs >= 0) close(procs);
+  return moved;
+}
+
+// become - all of this process's uids and gids `uid`, and no groups.
+bool become(uid_t uid, bool dumpable) {
+  auto gid = static_cast<gid_t>(uid);
+  if (setgroups(0, nullptr) != 0 || setresgid(gid, gid, gid) != 0 || setresuid(uid, uid, uid) != 0)
+    return false;
+  return !dumpable || prctl(PR_SET_DUMPABLE, 1, 0, 0, 0) == 0;
+}
+
+// reap - waits up to `timeout` for child `pid` to end; false if it did not.
+bool reap(pid_t pid, std::chrono::milliseconds timeout) {
+  return wait_until(
+      [&] {
+        pid_t r = waitpid(pid, nullptr, WNOHANG);
+        return r == pid || (r < 0 && errno == ECHILD);
+      },
+      timeout);
+}
+
+}  // namespace
+
+namespace {
+
+// with_terminal_only - the options of a root's process, with a terminal or
+// without.
+session_process_options with_terminal_only(bool with_terminal) {
+  session_process_options o;
+  o.with_terminal = with_terminal;
+  return o;
+}
+
+}  // namespace
+
+session_process::session_process(const std::string& session, uid_t uid, bool with_terminal)
+    : session_process(session, uid, with_terminal_only(with_terminal)) {}
+
+session_process::session_process(const std::string& session, uid_t uid,
+                                 const session_process_options& options) {
   std::string root = cgroup2_root();
   if (root.empty()) {
     error_ = "no cgroup2 hierarchy";
     return;
   }
   std::string slave;
-  if (with_terminal) {
+  if (options.with_terminal) {
     master_ = posix_openpt(O_RDWR | O_NOCTTY | O_CLOEXEC);
     const char* name = nullptr;
     if (master_ < 0 || grantpt(master_) != 0 || unlockpt(master_) != 0 ||
@@ -189,12 +292,40 @@ session_process::session_process(const std::string& session, uid_t uid, bool wit
     close(ready[0]);
     setsid();
     if (!slave.empty() && open(slave.c_str(), O_RDWR) < 0) _exit(1);
+    if (options.run_as && !become(*options.run_as, options.dumpable)) _exit(1);
+    // Sharers inherit the session and so the terminal. The leader waits
+    // for SIGTERM, then ends them and collects them itself, so that none
+    // is left for init to collect while its cgroup is to be removed.
+    sigset_t term;
+    sigemptyset(&term);
+    sigaddset(&term, SIGTERM);
+    sigprocmask(SIG_BLOCK, &term, nullptr);
+    std::vector<pid_t> sharers;
+    for (int i = 0; i < options.sharers; ++i) {
+      pid_t c = fork();
+      if (c == 0) {
+        for (;;) pause();
+      }
+      if (c < 0) _exit(1);
+      sharers.push_back(c);
+      (void)write_all(ready[1], &c, sizeof c);
+    }
     (void)write_all(ready[1], "r", 1);
-    for (;;) pause();
+    int sig = 0;
+    sigwait(&term, &sig);
+    for (pid_t c : sharers) kill(c, SIGKILL);
+    for (pid_t c : sharers) waitpid(c, nullptr, 0);
+    _exit(0);
   }
   close(ready[1]);
+  bool started = true;
+  for (int i = 0; i < options.sharers && started; ++i) {
+    pid_t c = -1;
+    started = read_exact(ready[0], &c, sizeof c, std::chrono::seconds(5));
+    if (started) sharers_.push_back(c);
+  }
   char byte = 0;
-  bool started = read_exact(ready[0], &byte, 1, std::chrono::seconds(5));
+  started = started && read_exact(ready[0], &byte, 1, std::chrono::seconds(5));
   close(ready[0]);
   if (!started) {
     error_ = "the session process did not start";
@@ -203,25 +334,13 @@ session_process::session_process(const std::string& session, uid_t uid, bool wit
 
   // Another test process may remove a shared parent folder between our
   // mkdir and the move: try the whole chain a few times.
-  const std::string parts[] = {"user.slice", "user-" + std::to_string(uid) + ".slice",
-                               "session-" + session + ".scope"};
   for (int attempt = 0; attempt < 5; ++attempt) {
     error_.clear();
-    std::string path = root;
-    for (const std::string& part : parts) {
-      path += "/" + part;
-      if (mkdir(path.c_str(), 0755) == 0) {
-        made_.push_back(path);
-      } else if (errno != EEXIST) {
-        error_ = errno_text("mkdir " + path);
-        break;
-      }
-    }
+    std::string path = make_folders(root, session_parts(session, uid), made_, error_);
     if (!error_.empty()) continue;
-    int procs = open((path + "/cgroup.procs").c_str(), O_WRONLY | O_CLOEXEC);
-    std::string pid_text = std::to_string(pid_);
-    bool moved = procs >= 0 && write_all(procs, pid_text.data(), pid_text.size());
-    if (procs >= 0) close(procs);
+    scope_ = path;
+    bool moved = move_into(path, pid_);
+    for (pid_t c : sharers_) moved = moved && move_into(path, c);
     if (moved) return;
     error_ = errno_text("moving the process into " + path);
   }
@@ -229,30 +348,70 @@ session_process::session_process(const std::string& session, uid_t uid, bool wit
 
 void session_process::stop() {
   if (pid_ > 0) {
-    kill(pid_, SIGKILL);
-    while (waitpid(pid_, nullptr, 0) < 0 && errno == EINTR) {
+    // A leader ends its sharers on SIGTERM; SIGKILL if it does not end.
+    bool ended = false;
+    if (!sharers_.empty()) {
+      kill(pid_, SIGTERM);
+      ended = reap(pid_, std::chrono::seconds(5));
+    }
+    if (!ended) {
+      kill(pid_, SIGKILL);
+      for (pid_t c : sharers_) kill(c, SIGKILL);
+      while (waitpid(pid_, nullptr, 0) < 0 && errno == EINTR) {
+      }
     }
     pid_ = -1;
   }
-  // Deepest first. The session's own folder is ours alone, and empties as
-  // soon as the kernel has let go of the process; the shared parents are
-  // removed only when nothing else is in them.
-  for (auto it = made_.rbegin(); it != made_.rend(); ++it) {
-    bool own = it == made_.rbegin() && it->find("/session-") != std::string::npos;
-    if (own) {
-      (void)wait_until([&] { return rmdir(it->c_str()) == 0 || errno == ENOENT; },
-                       std::chrono::seconds(2));
-    } else {
-      rmdir(it->c_str());
-    }
-  }
+  sharers_.clear();
+  // The session's own folder, if this object made it, is its alone; the
+  // shared parents go only when nothing else is in them.
+  if (!scope_.empty()) remove_folders(scope_, made_, 2);
   made_.clear();
+  scope_.clear();
   if (master_ >= 0) close(master_);
   master_ = -1;
 }
 
 session_process::~session_process() {
   stop();
+}
+
+session_scope::session_scope(const std::string& session, uid_t uid) {
+  std::string root = cgroup2_root();
+  if (root.empty()) {
+    error_ = "no cgroup2 hierarchy";
+    return;
+  }
+  // Another test process may remove a shared parent folder between our
+  // mkdirs: try the chain a few times.
+  for (int attempt = 0; attempt < 5; ++attempt) {
+    error_.clear();
+    path_ = make_folders(root, session_parts(session, uid), made_, error_);
+    if (error_.empty() && access(path_.c_str(), F_OK) == 0) return;
+  }
+}
+
+std::string session_scope::nest(const std::string& relative) {
+  if (!ok()) return "";
+  std::vector<std::string> parts;
+  for (std::size_t at = 0; at <= relative.size();) {
+    std::size_t slash = std::min(relative.find('/', at), relative.size());
+    if (slash > at) parts.push_back(relative.substr(at, slash - at));
+    at = slash + 1;
+  }
+  std::string error;
+  std::string path = make_folders(path_, parts, made_, error);
+  return error.empty() ? path : "";
+}
+
+bool session_scope::move(pid_t pid, const std::string& folder) const {
+  return move_into(folder, pid);
+}
+
+session_scope::~session_scope() {
+  // The scope and the folders in it are ours alone; the shared parents go
+  // only when nothing else is in them.
+  if (!path_.empty()) remove_folders(path_, made_, 2);
 }
 
 std::string private_run_unavailable() {

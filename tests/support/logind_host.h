@@ -8,6 +8,7 @@
 #include <sys/types.h>
 
 #include <map>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -72,14 +73,30 @@ class logind_host {
   std::map<std::string, session_fields> sessions_;
 };
 
+/// How a session_process is made.
+struct session_process_options {
+  /// A pseudo-terminal of its own as its controlling terminal.
+  bool with_terminal = true;
+  /// The user it runs as (all of its uids and gids, no groups), changed
+  /// after its terminal is set up; it stays root's when not given.
+  std::optional<uid_t> run_as;
+  /// Whether it is dumpable again after the change of user, as a program
+  /// it executed would be; the kernel makes it not dumpable otherwise.
+  bool dumpable = true;
+  /// How many more processes share its session and terminal: children of
+  /// it, in its cgroup as well.
+  int sharers = 0;
+};
+
 /// A real process that belongs to a session: placed in the cgroup logind
 /// gives the session (user.slice/user-UID.slice/session-ID.scope in the
 /// cgroup2 hierarchy), with a pseudo-terminal of its own as its controlling
-/// terminal unless made without one. Killed, and its cgroup folders that it
-/// made removed, when the object goes.
+/// terminal unless made without one. Killed (with its sharers), and its
+/// cgroup folders that it made removed, when the object goes.
 class session_process {
  public:
   session_process(const std::string& session, uid_t uid, bool with_terminal = true);
+  session_process(const std::string& session, uid_t uid, const session_process_options& options);
   ~session_process();
   session_process(const session_process&) = delete;
   session_process& operator=(const session_process&) = delete;
@@ -90,7 +107,10 @@ class session_process {
   /// Its terminal as a login line ("pts/N"); empty without one.
   [[nodiscard]] const std::string& line() const { return line_; }
   [[nodiscard]] pid_t pid() const { return pid_; }
-  /// stop - kills the process and removes its cgroup folders now.
+  /// The processes that share its terminal.
+  [[nodiscard]] const std::vector<pid_t>& sharers() const { return sharers_; }
+  /// stop - kills the process and its sharers and removes its cgroup
+  /// folders now.
   void stop();
 
  private:
@@ -98,7 +118,39 @@ class session_process {
   int master_ = -1;
   std::string line_;
   std::string error_;
+  std::vector<pid_t> sharers_;
+  std::string scope_;              // its session's folder, once moved there
   std::vector<std::string> made_;  // cgroup folders made, outermost first
+};
+
+/// The cgroup folders of one session, user.slice/user-UID.slice/
+/// session-ID.scope, made (those missing) when the object is made and
+/// removed deepest first when it goes, after the processes in them have
+/// ended: a test holds it beside its session_process objects, made before
+/// them, so that the processes do not own the folders.
+class session_scope {
+ public:
+  session_scope(const std::string& session, uid_t uid);
+  ~session_scope();
+  session_scope(const session_scope&) = delete;
+  session_scope& operator=(const session_scope&) = delete;
+
+  /// Whether the scope folder exists; error() says why not.
+  [[nodiscard]] bool ok() const { return error_.empty(); }
+  [[nodiscard]] const std::string& error() const { return error_; }
+  /// The scope folder.
+  [[nodiscard]] const std::string& path() const { return path_; }
+  /// nest - makes the folder `relative` (one level at a time, outer
+  /// folders first) under the scope and returns its path, "" on failure.
+  std::string nest(const std::string& relative);
+  /// move - writes `pid` into the cgroup.procs of `folder` (a path that
+  /// nest returned, or path()); false on failure.
+  bool move(pid_t pid, const std::string& folder) const;
+
+ private:
+  std::string path_;
+  std::string error_;
+  std::vector<std::string> made_;  // outermost first
 };
 
 /// cgroup2_root - where the cgroup2 hierarchy is mounted ("" if nowhere).

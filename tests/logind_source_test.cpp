@@ -234,20 +234,39 @@ TEST_F(LogindSource, SessionWithoutTerminalAppearsOnceAProcessWithOneJoins) {
   EXPECT_EQ(pass(source), (std::vector<seen>{{first_, shell.line(), "10.0.0.7"}}));
 }
 
-TEST_F(LogindSource, OldestProcessOfTheSessionGivesTheLine) {
+// A session without a TTY is one login for every terminal among its
+// processes, as one shared ssh connection carries several ptys: each comes
+// with the first pass that sees a process on it, and goes with the first
+// that sees none.
+TEST_F(LogindSource, EveryTerminalOfASessionWithoutTtyIsALogin) {
   SKIP_WITHOUT_SESSION_PROCESSES();
   const std::string id = session_id(1);
-  session_process older(id, 1);
-  ASSERT_TRUE(older.ok()) << older.error();
-  session_process younger(id, 1);
-  ASSERT_TRUE(younger.ok()) << younger.error();
-  // And a process with a terminal in another session changes nothing.
+  session_process first(id, 1);
+  ASSERT_TRUE(first.ok()) << first.error();
+  auto second = std::make_unique<session_process>(id, 1);
+  ASSERT_TRUE(second->ok()) << second->error();
+  // A process with a terminal in another session, and one of another user
+  // in this session's scope, change nothing.
   session_process stranger(session_id(2), 1);
   ASSERT_TRUE(stranger.ok()) << stranger.error();
+  session_process_options other_user;
+  other_user.run_as = 2;
+  session_process intruder(id, 1, other_user);
+  ASSERT_TRUE(intruder.ok()) << intruder.error();
   host_.write_session(id, ssh_of_first("10.0.0.7"));
   namespaced_source source(host_.root());
   ASSERT_TRUE(source.ok()) << source.error();
-  EXPECT_EQ(pass(source), (std::vector<seen>{{first_, older.line(), "10.0.0.7"}}));
+  EXPECT_EQ(pass(source),
+            sorted({{first_, first.line(), "10.0.0.7"}, {first_, second->line(), "10.0.0.7"}}));
+
+  // The second channel ends; the first stays.
+  second.reset();
+  EXPECT_EQ(pass(source), (std::vector<seen>{{first_, first.line(), "10.0.0.7"}}));
+  // A later channel is a login from the pass that sees it.
+  session_process third(id, 1);
+  ASSERT_TRUE(third.ok()) << third.error();
+  EXPECT_EQ(pass(source),
+            sorted({{first_, first.line(), "10.0.0.7"}, {first_, third.line(), "10.0.0.7"}}));
 }
 
 TEST_F(LogindSource, XDisplayIsTheLineOnlyWithoutAnyTerminal) {
@@ -314,10 +333,6 @@ TEST_F(LogindSource, ReplacedFileIsReadAgainAndAnUnchangedOneIsNot) {
   ASSERT_TRUE(source.ok()) << source.error();
   EXPECT_EQ(pass(source), (std::vector<seen>{{first_, line, "10.0.0.7"}}));
 
-  // The line found through the shell stays while the session lasts.
-  shell.reset();
-  EXPECT_EQ(pass(source), (std::vector<seen>{{first_, line, "10.0.0.7"}}));
-
   // A file that looks unchanged is not read again.
   overwrite_keeping_identity(host_.sessions_dir() + "/" + id,
                              logind_host::session_text(id, ssh_of_first("10.0.0.8")));
@@ -333,7 +348,10 @@ TEST_F(LogindSource, ReplacedFileIsReadAgainAndAnUnchangedOneIsNot) {
   host_.write_session(id, ssh_of_first("10.0.0.9"));
   EXPECT_EQ(pass(source), (std::vector<seen>{{first_, line, "10.0.0.9"}}));
 
-  // A new session under the same id starts without a line.
+  // Without a process on a terminal the session is no login; a new
+  // session under the same id has none either until one comes.
+  shell.reset();
+  EXPECT_EQ(pass(source), std::vector<seen>{});
   host_.remove_session(id);
   EXPECT_EQ(pass(source), std::vector<seen>{});
   host_.write_session(id, ssh_of_first("10.0.0.9"));
@@ -403,6 +421,28 @@ TEST_F(LogindSource, SessionsFolderThatComesLaterOrIsReplacedIsFollowed) {
   EXPECT_EQ(pass(source), (std::vector<seen>{{first_, "pts/5", ""}}));
   host.write_session(session_id(6), of_first("pts/6"));
   EXPECT_EQ(pass(source), sorted({{first_, "pts/5", ""}, {first_, "pts/6", ""}}));
+}
+
+// The watch follows the folder at the sessions path, not a folder that
+// was moved away with its parent: after /run/systemd is renamed and made
+// again, the next pass lists the new folder, whose old one saw nothing.
+TEST_F(LogindSource, SessionsFolderPutInPlaceAnotherWayIsFollowed) {
+  logind_host host;
+  host.write_session(session_id(1), of_first("pts/1"));
+  namespaced_source source(host.root());
+  ASSERT_TRUE(source.ok()) << source.error();
+  EXPECT_EQ(pass(source), (std::vector<seen>{{first_, "pts/1", ""}}));
+  EXPECT_EQ(pass(source), (std::vector<seen>{{first_, "pts/1", ""}}));
+
+  const std::string systemd = host.root() + "/systemd";
+  ASSERT_EQ(rename(systemd.c_str(), (systemd + ".old").c_str()), 0);
+  ASSERT_EQ(mkdir(systemd.c_str(), 0755), 0);
+  ASSERT_EQ(mkdir((systemd + "/system").c_str(), 0755), 0);
+  host.make_sessions_folder();
+  host.write_session(session_id(2), of_first("pts/2"));
+  EXPECT_EQ(pass(source), (std::vector<seen>{{first_, "pts/2", ""}}));
+  host.write_session(session_id(3), of_first("pts/3"));
+  EXPECT_EQ(pass(source), sorted({{first_, "pts/2", ""}, {first_, "pts/3", ""}}));
 }
 
 TEST_F(LogindSource, HostWithoutSystemdHasNoSource) {

@@ -1,4 +1,12 @@
-// logind_source.cpp - one login record per systemd-logind user session.
+// logind_source.cpp - the logins of systemd-logind's user sessions.
+//
+// A session whose record names a TTY is one login on it. A session without
+// one (every ssh login on a host without login records) is one login for
+// every terminal its processes have, as a records file would have one
+// record per pty: a shared ssh connection carries several. Those terminals
+// are found each pass through the members of the session's scope cgroup
+// alone, never by a walk over /proc. A session with no terminal at all is
+// a login on its X display, if it has one.
 //
 // A pass costs little when nothing changed: logind replaces a session file
 // by rename whenever it changes it, so a session is read through the
@@ -6,10 +14,8 @@
 // and an inotify watch on the sessions folder tells whether the folder
 // needs listing at all. (sd_login_monitor watches the same folder, but its
 // flush drops the event that says the watch died with a removed folder, so
-// a folder made again would go unwatched.) A session without a TTY gets its
-// line from the controlling terminal of its processes, found by one walk
-// over /proc per pass while some session still lacks a line; the line found
-// is kept for as long as the session lasts.
+// a folder made again would go unwatched.) One stat of the folder's path a
+// pass tells whether the watch is still on the folder found there.
 #include "logins/logind_source.h"
 
 #if ZIBBET_HAVE_LOGIND
@@ -34,6 +40,7 @@
 
 #include "common/unique_fd.h"
 #include "logins/sd_login.h"
+#include "logins/session_terminals.h"
 #include "logins/utmp_source.h"
 
 #endif
@@ -70,17 +77,6 @@ struct lib_string_list {
   }
 };
 
-// A directory stream closed when the scope ends.
-struct dir_guard {
-  DIR* d;
-  explicit dir_guard(DIR* dir) : d(dir) {}
-  dir_guard(const dir_guard&) = delete;
-  dir_guard& operator=(const dir_guard&) = delete;
-  ~dir_guard() {
-    if (d != nullptr) closedir(d);
-  }
-};
-
 // What tells one version of a file from another.
 struct file_identity {
   dev_t dev = 0;
@@ -108,25 +104,13 @@ struct session {
   std::string id;
   file_identity identity;     // of the file the fields below were read from
   bool user_session = false;  // a user class, not closing, with a user name
-  std::string tty;            // logind's TTY without "/dev/"
-  std::string display;        // logind's X display
-  std::string process_line;   // the terminal of its processes, once found
-  bool walked = false;        // a walk over /proc looked for it since the read
-  bool dirty = false;         // its record is to be made again
-  bool has_record = false;
-  // The walk's best match so far: the oldest process with a terminal.
-  unsigned long long walk_start = 0;
-  std::string walk_line;
-  std::string user;  // set by the read, bounded by the host's widths
-  std::string host;
-  std::string line;  // set by settle()
-
-  // lacks_line - whether a walk over /proc has something to find for it:
-  // no TTY, no terminal found yet, and no display to fall back on (a
-  // display waits for one walk, since a terminal comes first).
-  [[nodiscard]] bool lacks_line() const {
-    return user_session && tty.empty() && process_line.empty() && (display.empty() || !walked);
-  }
+  bool name_pending = false;  // a user session whose user's name is not known yet
+  uid_t uid = 0;
+  std::string user;                // set by the read, bounded by the host's widths
+  std::string host;                // the remote host, likewise
+  std::string tty;                 // logind's TTY without "/dev/"
+  std::string display;             // logind's X display
+  std::vector<std::string> lines;  // the lines of its logins this pass
 };
 
 // strip_dev - a device path as a line: without a leading "/dev/".
@@ -134,48 +118,6 @@ std::string_view strip_dev(std::string_view path) {
   constexpr std::string_view dev = "/dev/";
   if (path.substr(0, dev.size()) == dev) path.remove_prefix(dev.size());
   return path;
-}
-
-// terminal_line - the line of the terminal whose device number /proc
-// gives as `tty_nr`: "pts/N" or "ttyN" (or "ttySN"); false for any other.
-bool terminal_line(unsigned long long tty_nr, char (&out)[64]) {
-  unsigned long long major = (tty_nr >> 8) & 0xfff;
-  unsigned long long minor = (tty_nr & 0xff) | ((tty_nr >> 12) & 0xfff00);
-  int n = -1;
-  if (major >= 136 && major <= 143) {
-    n = std::snprintf(out, sizeof out, "pts/%llu", (major - 136) * 256 + minor);
-  } else if (major == 4 && minor >= 1 && minor < 64) {
-    n = std::snprintf(out, sizeof out, "tty%llu", minor);
-  } else if (major == 4 && minor >= 64) {
-    n = std::snprintf(out, sizeof out, "ttyS%llu", minor - 64);
-  }
-  return n > 0 && static_cast<std::size_t>(n) < sizeof out;
-}
-
-// stat_fields - the controlling terminal (field 7) and the start time
-// (field 22) from the text of /proc/PID/stat; false when malformed. The
-// command name (field 2) may hold blanks and parentheses, so the fields
-// are counted from its last ')'.
-bool stat_fields(const char* text, unsigned long long& tty_nr, unsigned long long& start) {
-  const char* p = std::strrchr(text, ')');
-  if (p == nullptr) return false;
-  ++p;
-  for (int field = 3; field <= 22; ++field) {
-    while (*p == ' ') ++p;
-    if (*p == '\0') return false;
-    if (field == 7 || field == 22) {
-      char* end = nullptr;
-      long long v = std::strtoll(p, &end, 10);
-      if (end == p) return false;
-      // tty_nr is a signed int in the kernel's text; the bits are the number.
-      if (field == 7) tty_nr = static_cast<unsigned long long>(v) & 0xffffffffULL;
-      if (field == 22) start = static_cast<unsigned long long>(v);
-      p = end;
-      continue;
-    }
-    while (*p != ' ' && *p != '\0') ++p;
-  }
-  return true;
 }
 
 class logind_source final : public login_source {
@@ -187,12 +129,10 @@ class logind_source final : public login_source {
 
   void read(login_sink sink) override {
     if (folder_may_have_changed()) rescan();
-    bool lacking = false;
-    for (const auto& s : sessions_) lacking = lacking || s->lacks_line();
-    if (lacking) walk_processes();
     for (const auto& s : sessions_) {
-      if (s->dirty) settle(*s);
-      if (s->has_record) sink(login_view{s->user, s->line, s->host});
+      if (s->name_pending) retry_name(*s);
+      settle(*s);
+      for (const std::string& line : s->lines) sink(login_view{s->user, line, s->host});
     }
   }
 
@@ -201,6 +141,7 @@ class logind_source final : public login_source {
   // folder saw nothing since the last pass. Without a watch every pass
   // lists the folder, and tries to set one up.
   bool folder_may_have_changed() {
+    if (watch_ && !still_watched()) drop_watch();
     if (!watch_) {
       start_watch();
       return true;
@@ -233,12 +174,25 @@ class logind_source final : public login_source {
   // place, written, moved away or removed; fails (and the next pass tries
   // again) while the folder does not exist.
   void start_watch() {
+    // The folder's identity first: a folder put in its place meanwhile
+    // shows as another identity at the next pass, which starts over.
+    struct stat st {};
+    if (stat(sessions_dir, &st) != 0) return;
     unique_fd fd(inotify_init1(IN_NONBLOCK | IN_CLOEXEC));
     if (!fd) return;
     constexpr std::uint32_t mask = IN_MOVED_TO | IN_MOVED_FROM | IN_DELETE | IN_CLOSE_WRITE |
                                    IN_DELETE_SELF | IN_MOVE_SELF | IN_ONLYDIR;
     if (inotify_add_watch(fd.get(), sessions_dir, mask) < 0) return;
     watch_ = std::move(fd);
+    watched_dev_ = st.st_dev;
+    watched_ino_ = st.st_ino;
+  }
+
+  // still_watched - whether the folder at the sessions path is the one the
+  // watch is on: not after a mount over it, or a folder made anew there.
+  [[nodiscard]] bool still_watched() const {
+    struct stat st {};
+    return stat(sessions_dir, &st) == 0 && st.st_dev == watched_dev_ && st.st_ino == watched_ino_;
   }
 
   void drop_watch() { watch_.reset(); }
@@ -290,10 +244,9 @@ class logind_source final : public login_source {
   // read_session - the session's fields through the library.
   void read_session(session& s) {
     s.user_session = false;
+    s.name_pending = false;
     s.tty.clear();
     s.display.clear();
-    s.walked = false;
-    s.dirty = true;
     s.user.clear();
     s.host.clear();
     const char* id = s.id.c_str();
@@ -303,9 +256,7 @@ class logind_source final : public login_source {
     lib_string state;
     int r = sd_.session_get_state(id, &state.p);
     if (r == -ENXIO || (r >= 0 && state.view() == "closing")) return;  // gone, or a logout
-    uid_t uid = 0;
-    if (sd_.session_get_uid(id, &uid) < 0) return;
-    if (!user_name(id, uid)) return;
+    if (sd_.session_get_uid(id, &s.uid) < 0) return;
 
     lib_string tty;
     if (sd_.session_get_tty(id, &tty.p) >= 0) s.tty = strip_dev(tty.view());
@@ -313,11 +264,19 @@ class logind_source final : public login_source {
     if (sd_.session_get_display(id, &display.p) >= 0) s.display = display.view();
     lib_string host;
     (void)sd_.session_get_remote_host(id, &host.p);
+    s.host = bounded(host.view(), host_login_widths().host);
+    s.name_pending = true;
+    retry_name(s);
+  }
 
+  // retry_name - looks the session's user's name up; until one is found
+  // the session is no login, and every pass looks again (the password
+  // database may have been in the middle of a change).
+  void retry_name(session& s) {
+    if (!user_name(s.id.c_str(), s.uid)) return;
+    s.user = bounded(name_, host_login_widths().user);
+    s.name_pending = false;
     s.user_session = true;
-    const login_widths widths = host_login_widths();
-    s.user = bounded(name_, widths.user);
-    s.host = bounded(host.view(), widths.host);
   }
 
   // user_name - puts the session user's login name into name_: the
@@ -350,76 +309,26 @@ class logind_source final : public login_source {
     }
   }
 
-  // find - the session with this id, or null.
-  session* find(std::string_view id) {
-    auto it = std::lower_bound(sessions_.begin(), sessions_.end(), id,
-                               [](const std::unique_ptr<session>& s, std::string_view key) {
-                                 return id_less(s->id, key);
-                               });
-    return it != sessions_.end() && (*it)->id == id ? it->get() : nullptr;
-  }
-
-  // walk_processes - one walk over /proc: for every session that lacks a
-  // line, the terminal of its oldest process that has one.
-  void walk_processes() {
-    for (const auto& s : sessions_) s->walk_line.clear();
-    if (dir_guard proc{opendir("/proc")}; proc.d != nullptr) {
-      char path[64];
-      char text[4096];
-      while (const dirent* e = readdir(proc.d)) {
-        if (e->d_name[0] < '1' || e->d_name[0] > '9') continue;
-        if (std::strlen(e->d_name) > 20) continue;  // no pid is that long
-        std::snprintf(path, sizeof path, "%.20s/stat", e->d_name);
-        unique_fd f(openat(dirfd(proc.d), path, O_RDONLY | O_CLOEXEC));
-        if (!f) continue;  // gone since the listing
-        ssize_t got = ::read(f.get(), text, sizeof text - 1);
-        if (got <= 0) continue;
-        text[got] = '\0';
-        unsigned long long tty_nr = 0;
-        unsigned long long start = 0;
-        if (!stat_fields(text, tty_nr, start) || tty_nr == 0) continue;
-        char line[64];
-        if (!terminal_line(tty_nr, line)) continue;
-        // Only now ask which session the process is in: most processes
-        // have no terminal.
-        lib_string id;
-        auto pid = static_cast<pid_t>(std::strtol(e->d_name, nullptr, 10));
-        if (sd_.pid_get_session(pid, &id.p) < 0) continue;
-        session* s = find(id.view());
-        if (s == nullptr || !s->lacks_line()) continue;
-        if (s->walk_line.empty() || start < s->walk_start) {
-          s->walk_start = start;
-          s->walk_line = line;
-        }
-      }
-    }
-    for (const auto& s : sessions_) {
-      if (!s->lacks_line()) continue;
-      s->walked = true;
-      s->dirty = true;
-      if (!s->walk_line.empty()) s->process_line = s->walk_line;
-    }
-  }
-
-  // settle - the session's record gets its line: logind's TTY, else the
-  // terminal of its processes, else its display once a walk found no
-  // terminal. Without one the session has no record this pass.
-  static void settle(session& s) {
-    s.dirty = false;
-    const std::string* line = nullptr;
+  // settle - the session's logins this pass: logind's TTY; else one for
+  // every terminal of its processes; else its display.
+  void settle(session& s) {
+    s.lines.clear();
+    if (!s.user_session) return;
+    const std::size_t width = host_login_widths().line;
     if (!s.tty.empty()) {
-      line = &s.tty;
-    } else if (!s.process_line.empty()) {
-      line = &s.process_line;
-    } else if (s.walked && !s.display.empty()) {
-      line = &s.display;
+      s.lines.emplace_back(bounded(s.tty, width));
+      return;
     }
-    s.has_record = s.user_session && line != nullptr;
-    s.line = line != nullptr ? bounded(*line, host_login_widths().line) : std::string_view();
+    for (const std::string& line : terminals_.terminals(s.id, s.uid))
+      s.lines.emplace_back(bounded(line, width));
+    if (s.lines.empty() && !s.display.empty()) s.lines.emplace_back(bounded(s.display, width));
   }
 
-  const sd_login_api& sd_;                          // the library, loaded for the process
-  unique_fd watch_;                                 // inotify on the sessions folder, or none
+  const sd_login_api& sd_;  // the library, loaded for the process
+  unique_fd watch_;         // inotify on the sessions folder, or none
+  dev_t watched_dev_ = 0;   // the folder the watch is on
+  ino_t watched_ino_ = 0;
+  session_terminal_finder terminals_;               // the terminals of sessions without a TTY
   std::vector<std::unique_ptr<session>> sessions_;  // sorted by id_less
   std::vector<std::unique_ptr<session>> next_;      // rescan's scratch
   std::vector<char> pw_buf_;                        // getpwuid_r's scratch

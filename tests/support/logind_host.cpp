@@ -242,18 +242,19 @@ bool reap(pid_t pid, std::chrono::milliseconds timeout) {
 
 namespace {
 
-// with_terminal_only - the options of a root's process, with a terminal or
-// without.
-session_process_options with_terminal_only(bool with_terminal) {
+// as_user - the options of a process of the session's own user, as a
+// login's processes are, with a terminal or without.
+session_process_options as_user(uid_t uid, bool with_terminal) {
   session_process_options o;
   o.with_terminal = with_terminal;
+  o.run_as = uid;
   return o;
 }
 
 }  // namespace
 
 session_process::session_process(const std::string& session, uid_t uid, bool with_terminal)
-    : session_process(session, uid, with_terminal_only(with_terminal)) {}
+    : session_process(session, uid, as_user(uid, with_terminal)) {}
 
 session_process::session_process(const std::string& session, uid_t uid,
                                  const session_process_options& options) {

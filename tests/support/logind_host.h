@@ -95,6 +95,7 @@ struct session_process_options {
 /// cgroup folders that it made removed, when the object goes.
 class session_process {
  public:
+  /// A process of the session's user `uid`.
   session_process(const std::string& session, uid_t uid, bool with_terminal = true);
   session_process(const std::string& session, uid_t uid, const session_process_options& options);
   ~session_process();
@@ -107,6 +108,9 @@ class session_process {
   /// Its terminal as a login line ("pts/N"); empty without one.
   [[nodiscard]] const std::string& line() const { return line_; }
   [[nodiscard]] pid_t pid() const { return pid_; }
+  /// The master side of its terminal (-1 without one): what is written to
+  /// the terminal reads back here.
+  [[nodiscard]] int master() const { return master_; }
   /// The processes that share its terminal.
   [[nodiscard]] const std::vector<pid_t>& sharers() const { return sharers_; }
   /// stop - kills the process and its sharers and removes its cgroup

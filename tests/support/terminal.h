@@ -18,6 +18,8 @@ class pseudo_terminal {
   pseudo_terminal& operator=(const pseudo_terminal&) = delete;
   /// The login line: the slave's path without "/dev/" (empty on failure).
   [[nodiscard]] const std::string& line() const { return line_; }
+  /// The master side: what is written to the terminal reads back here.
+  [[nodiscard]] int master() const { return master_; }
 
  private:
   int master_ = -1;

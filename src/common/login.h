@@ -46,7 +46,7 @@ struct login {
   std::string host;
 
   login() = default;
-  explicit login(login_view v) : user(v.user), line(v.line), host(v.host) {}
+  explicit login(const login_view& v) : user(v.user), line(v.line), host(v.host) {}
   login(std::string u, std::string l, std::string h)
       : user(std::move(u)), line(std::move(l)), host(std::move(h)) {}
 

@@ -20,7 +20,10 @@
 #include <thread>
 #include <vector>
 
+#include "buddy/buddy.h"
 #include "support/harness.h"
+#include "support/recording_actions.h"
+#include "watch/scan.h"
 
 namespace zibbet::test {
 namespace {
@@ -455,6 +458,50 @@ TEST(FreebsdUtx, MkutmpWritesRecordsTheReaderReads) {
   opts.args = {path, "alice:pts/1", "bob:pts/2"};
   ASSERT_EQ(run(opts).exit_code, 0);
   EXPECT_EQ(read_file(path).size(), 2 * sizeof(utmpx));
+}
+
+}  // namespace
+}  // namespace zibbet::test
+
+namespace zibbet::test {
+namespace {
+
+// write_atomically - `content` at `path`, by a temporary file and rename,
+// as a writer that replaces the file would.
+void write_atomically(temp_dir& dir, const std::string& path, const std::string& content) {
+  std::string tmp = dir.write_file("utx.tmp", content);
+  ASSERT_EQ(rename(tmp.c_str(), path.c_str()), 0);
+}
+
+// The reader as the watch sees it on FreeBSD: a login source, read pass
+// after pass, whose logins the scan reports as they come and go.
+TEST(FreebsdUtx, AsALoginSourceItsLoginsComeAndGoPassByPass) {
+  temp_dir dir;
+  const std::string path = dir / "utx.active";
+  freebsd_records_source source(path, wide);
+  notice_book book{buddy_notice{"%b %o %l from %h", "", std::nullopt, false}};
+  buddy_table buddies;
+  buddies.insert(buddy{"alice", nullptr, book.run()});
+  const watch_settings ws;
+  auto pass_over = [&](const std::string& content) {
+    write_atomically(dir, path, content);
+    recording_actions out;
+    scan_logins(buddies, source, ws, true, out);
+    return out.statuses();
+  };
+  const std::string dead = record(fb::dead_process, "alice", "pts/2");
+  EXPECT_EQ(pass_over(user_record("alice", "pts/1", "far.example") + dead +
+                      user_record("bob", "pts/3")),
+            "alice logged on  pts/1    from far.example\n");
+  EXPECT_EQ(pass_over(user_record("alice", "pts/1", "far.example") + dead), "");
+  // The logout rewrites the slot as a dead process; a torn record at the
+  // end counts for nothing.
+  EXPECT_EQ(pass_over(record(fb::dead_process, "alice", "pts/1") + dead + "\x04torn"),
+            "alice logged off pts/1    from far.example\n");
+  ASSERT_EQ(unlink(path.c_str()), 0);
+  recording_actions out;
+  scan_logins(buddies, source, ws, true, out);
+  EXPECT_EQ(out.statuses(), "");
 }
 
 }  // namespace

@@ -3,9 +3,10 @@
 //
 //   mkutmp [--format=host|freebsd] FILE [USER:LINE[:HOST[:TYPE]]] ...
 //
-// The records are the host's own (the default) or, with --format=freebsd,
-// FreeBSD's packed 197-byte records of /var/run/utx.active, whatever the
-// host, so that a reader of that format can be tried anywhere.
+// The records are the host's own (the default; on FreeBSD these are the
+// packed records of utx.active) or, with --format=freebsd, FreeBSD's packed
+// 197-byte records of /var/run/utx.active, whatever the host, so that a
+// reader of that format can be tried anywhere.
 // Each argument after FILE is one record, in file order. TYPE is a name
 // (user, login, dead, init, boot, empty) or a number, and defaults to user.
 // A host with colons in it (an IPv6 address) needs the type after it: the
@@ -54,6 +55,15 @@ void fill(char (&field)[N], std::string_view value) {
 
 // The record formats the tool writes.
 enum class format { host, freebsd };
+
+// The host's own records: on FreeBSD they are the packed records of
+// utx.active, not the C library's struct in memory, which no reader takes.
+constexpr format native_format =
+#if defined(__FreeBSD__)
+    format::freebsd;
+#else
+    format::host;
+#endif
 
 // One record as its argument gives it, in no format yet.
 struct entry {
@@ -194,7 +204,7 @@ int main(int argc, char** argv) {
   }
   // Options come before FILE only, so any FILE the tool took before is
   // still taken as one.
-  format fmt = format::host;
+  format fmt = native_format;
   int first = 1;
   for (; first < argc; ++first) {
     std::string_view arg = argv[first];
@@ -202,7 +212,7 @@ int main(int argc, char** argv) {
     if (arg.substr(0, format_option.size()) != format_option) break;
     std::string_view name = arg.substr(format_option.size());
     if (name == "host") {
-      fmt = format::host;
+      fmt = native_format;
     } else if (name == "freebsd") {
       fmt = format::freebsd;
     } else {

@@ -13,6 +13,7 @@
 #include <chrono>
 #include <cstring>
 #include <thread>
+#include <utility>
 
 #include "common/unique_fd.h"
 
@@ -155,6 +156,14 @@ bool read_freebsd_utx_file(const std::string& path, std::vector<unsigned char>& 
   unique_fd file(open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC));
   if (!file) return false;
   return read_freebsd_utx(file.get(), chunk, widths, each);
+}
+
+freebsd_records_source::freebsd_records_source(std::string path, login_widths widths)
+    : path_(std::move(path)), widths_(widths) {}
+
+void freebsd_records_source::read(login_sink sink) {
+  // A file that cannot be read gives no logins this pass, as on glibc.
+  (void)read_freebsd_utx_file(path_, chunk_, widths_, [&sink](const login_view& l) { sink(l); });
 }
 
 }  // namespace zibbet

@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "common/login.h"
+#include "logins/login_source.h"
 
 namespace zibbet {
 
@@ -105,5 +106,21 @@ struct freebsd_utx_fields {
 [[nodiscard]] bool read_freebsd_utx_file(const std::string& path, std::vector<unsigned char>& chunk,
                                          const login_widths& widths,
                                          const std::function<void(const login_view&)>& each);
+
+/// A records file in FreeBSD's format read as a login source: the host's
+/// own on FreeBSD (/var/run/utx.active), or the file ZIBBET_UTMP names.
+/// It reads the file itself, since the C library's reader could not be
+/// pointed at another file without reopening the default one, and refuses
+/// any file whose size is not a whole number of records.
+class freebsd_records_source final : public login_source {
+ public:
+  freebsd_records_source(std::string path, login_widths widths);
+  void read(login_sink sink) override;
+
+ private:
+  std::string path_;
+  login_widths widths_;
+  std::vector<unsigned char> chunk_;  // kept between passes
+};
 
 }  // namespace zibbet

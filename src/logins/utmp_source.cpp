@@ -13,6 +13,7 @@
 #include <thread>
 
 #include "common/unique_fd.h"
+#include "logins/freebsd_utx.h"
 
 namespace zibbet {
 
@@ -129,6 +130,9 @@ void utmpx_api_source::read(login_sink sink) {
 std::unique_ptr<login_source> make_records_source(std::optional<std::string> path) {
 #if defined(__GLIBC__)
   return std::make_unique<records_file_source>(path ? std::move(*path) : host_records_file());
+#elif defined(__FreeBSD__)
+  return std::make_unique<freebsd_records_source>(path ? std::move(*path) : host_records_file(),
+                                                  host_login_widths());
 #else
   return std::make_unique<utmpx_api_source>(std::move(path));
 #endif

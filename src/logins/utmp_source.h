@@ -48,7 +48,8 @@ class utmpx_api_source final : public login_source {
 
 /// make_records_source - the reader this platform uses for `path` (null:
 /// the host's own file): records_file_source on glibc, where the file is
-/// known to be an array of records, utmpx_api_source elsewhere.
+/// known to be an array of records, freebsd_records_source on FreeBSD,
+/// utmpx_api_source elsewhere.
 [[nodiscard]] std::unique_ptr<login_source> make_records_source(std::optional<std::string> path);
 
 }  // namespace zibbet

@@ -30,7 +30,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   std::FILE* in = fmemopen(bytes.data(), bytes.size(), "r");
   if (in == nullptr) return 0;
   zibbet::buddy_table table;
-  zibbet::load_outcome error = zibbet::load_buddy_lines(in, table, "zibbet");
+  zibbet::notice_book book{zibbet::buddy_notice{}};
+  zibbet::load_outcome error = zibbet::load_buddy_lines(in, table, "zibbet", book);
   std::fclose(in);
 
   // The lines as the file holds them: each up to and with its newline.

@@ -27,7 +27,7 @@ void check_text(std::string_view text, std::size_t width, const std::uint8_t* re
 
 // check_login_text - aborts unless a login's text is its field's text cut
 // to `width`.
-void check_login_text(const std::string& got, std::string_view field, std::size_t width) {
+void check_login_text(std::string_view got, std::string_view field, std::size_t width) {
   if (got != field.substr(0, width)) std::abort();
 }
 
@@ -84,7 +84,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   std::vector<unsigned char> chunk;
   std::vector<std::string> seen;
   bool ok = zibbet::read_freebsd_utx(fd, chunk, widths[0], [&seen](const zibbet::login_view& l) {
-    seen.push_back(l.user + '\n' + l.line + '\n' + l.host);
+    seen.push_back(std::string(l.user) + '\n' + std::string(l.line) + '\n' + std::string(l.host));
   });
   close(fd);
   if (!ok || seen != expected) std::abort();

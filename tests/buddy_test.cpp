@@ -9,6 +9,7 @@
 
 #include "support/context.h"
 #include "support/harness.h"
+#include "support/platform.h"
 
 namespace zibbet {
 namespace {
@@ -87,7 +88,9 @@ TEST_F(BuddyLine, NameAndOverrides) {
     EXPECT_EQ(parsed.outcome, load_outcome::ok);
     const std::optional<buddy>& b = parsed.made;
     EXPECT_EQ(b->name, c.name);
-    EXPECT_EQ(err, c.line.find("-x") == std::string::npos ? "" : "zibbet: invalid option -- 'x'\n");
+    EXPECT_EQ(err, c.line.find("-x") == std::string::npos
+                       ? ""
+                       : test::invalid_option(test::scanner_name("zibbet"), 'x'));
     ASSERT_EQ(b->overrides != nullptr, c.overrides.has_value());
     if (!c.overrides) continue;
     EXPECT_EQ(b->overrides->write_buddies, c.overrides->write_buddies);

@@ -5,6 +5,7 @@
 
 #include "support/context.h"
 #include "support/harness.h"
+#include "support/platform.h"
 
 namespace zibbet::test {
 namespace {
@@ -55,7 +56,7 @@ TEST(Cli, HelpAndVersionTextsOnStderrExitZero) {
       {{"--vers"}, banner},
       {{"-v", "-w"}, banner},  // words after -v are not looked at
       {{"-w", "-h"}, banner + usage},
-      {{"-F", "-x", "-v"}, "zibbet: invalid option -- 'x'\n" + banner},
+      {{"-F", "-x", "-v"}, invalid_option("zibbet", 'x') + banner},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.args[0]);
@@ -89,13 +90,11 @@ TEST(Cli, ScannerComplaintsChangeNothingAndTheRunGoesOn) {
     std::vector<std::string> args;
     std::string diagnostic;
   } cases[] = {
-      {{"-F", "-x"}, "zibbet: invalid option -- 'x'\n"},
-      {{"-F", "--bogus"}, "zibbet: unrecognized option '--bogus'\n"},
-      {{"-F", "-i"}, "zibbet: option requires an argument -- 'i'\n"},
-      {{"-F", "--no"},
-       "zibbet: option '--no' is ambiguous; possibilities: '--no-buddyfile' '--no-newline'\n"},
-      {{"-F", "--s"},
-       "zibbet: option '--s' is ambiguous; possibilities: '--silent' '--status-message'\n"},
+      {{"-F", "-x"}, invalid_option("zibbet", 'x')},
+      {{"-F", "--bogus"}, unrecognized_option("zibbet", "--bogus")},
+      {{"-F", "-i"}, missing_argument("zibbet", 'i')},
+      {{"-F", "--no"}, ambiguous_option("zibbet", "--no", "'--no-buddyfile' '--no-newline'")},
+      {{"-F", "--s"}, ambiguous_option("zibbet", "--s", "'--silent' '--status-message'")},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.args[1]);

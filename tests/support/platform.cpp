@@ -1,0 +1,108 @@
+// platform.cpp - the option scanner's wording per C library, and the sign
+// that the tests run emulated.
+#include "support/platform.h"
+
+#include <cstdlib>
+
+#if defined(__FreeBSD__)
+#include <stdlib.h>  // getprogname
+#endif
+
+namespace zibbet::test {
+
+// scanner_name - argv[0] on glibc, the process's own name on FreeBSD.
+std::string scanner_name(std::string_view argv0_name) {
+#if defined(__GLIBC__)
+  return std::string(argv0_name);
+#elif defined(__FreeBSD__)
+  (void)argv0_name;
+  return getprogname();
+#else
+#error "the option scanner of this C library is not known to the tests"
+#endif
+}
+
+// invalid_option - "prog: invalid option -- 'x'" on glibc, without the
+// quotes on FreeBSD.
+std::string invalid_option(std::string_view prog, char option) {
+  std::string line(prog);
+#if defined(__GLIBC__)
+  line += ": invalid option -- '";
+  line += option;
+  line += "'\n";
+#elif defined(__FreeBSD__)
+  line += ": invalid option -- ";
+  line += option;
+  line += '\n';
+#else
+#error "the option scanner of this C library is not known to the tests"
+#endif
+  return line;
+}
+
+// unrecognized_option - "prog: unrecognized option '--bogus'" on glibc,
+// quoted `--bogus' on FreeBSD.
+std::string unrecognized_option(std::string_view prog, std::string_view word) {
+  std::string line(prog);
+#if defined(__GLIBC__)
+  line += ": unrecognized option '";
+#elif defined(__FreeBSD__)
+  line += ": unrecognized option `";
+#else
+#error "the option scanner of this C library is not known to the tests"
+#endif
+  line += word;
+  line += "'\n";
+  return line;
+}
+
+// missing_argument - "prog: option requires an argument -- 'm'" on
+// glibc, without the quotes on FreeBSD.
+std::string missing_argument(std::string_view prog, char option) {
+  std::string line(prog);
+#if defined(__GLIBC__)
+  line += ": option requires an argument -- '";
+  line += option;
+  line += "'\n";
+#elif defined(__FreeBSD__)
+  line += ": option requires an argument -- ";
+  line += option;
+  line += '\n';
+#else
+#error "the option scanner of this C library is not known to the tests"
+#endif
+  return line;
+}
+
+// ambiguous_option - glibc names the candidates after the word, FreeBSD
+// only says that the word is ambiguous.
+std::string ambiguous_option(std::string_view prog, std::string_view word,
+                             std::string_view candidates) {
+  std::string line(prog);
+#if defined(__GLIBC__)
+  line += ": option '";
+  line += word;
+  line += "' is ambiguous; possibilities: ";
+  line += candidates;
+  line += '\n';
+#elif defined(__FreeBSD__)
+  (void)candidates;
+  line += ": option `";
+  line += word;
+  line += "' is ambiguous\n";
+#else
+#error "the option scanner of this C library is not known to the tests"
+#endif
+  return line;
+}
+
+// skip_reason_under_emulation - a reason only when ZIBBET_UNDER_EMULATION
+// is 1.
+std::optional<std::string> skip_reason_under_emulation(std::string_view what) {
+  const char* flag = std::getenv("ZIBBET_UNDER_EMULATION");
+  if (flag == nullptr || std::string_view(flag) != "1") return std::nullopt;
+  return "runs under a CPU emulator (ZIBBET_UNDER_EMULATION=1), which cannot give it " +
+         std::string(what);
+}
+
+}  // namespace zibbet::test

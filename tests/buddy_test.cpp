@@ -155,6 +155,8 @@ TEST_F(BuddyLine, EveryBuddyStartsWithAnEmptyPresenceTable) {
 }
 
 TEST(BuddyFile, MalformedQuotingEndsTheProgram) {
+  if (auto why = test::skip_reason_under_emulation(test::emulation_need::program_start))
+    GTEST_SKIP() << *why;
   test::run_result r = test::run_zibbet({"-o", "-f", "-"}, {}, "bob: -m \"hi\n");
   EXPECT_EQ(r.exit_code, 1);
   EXPECT_EQ(r.err, "error: unterminated \"\nzibbet: bailing: error parsing config file\n\n");

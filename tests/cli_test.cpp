@@ -46,6 +46,7 @@ const std::string refusal =
     "me to watch, I'm going away!\n";
 
 TEST(Cli, HelpAndVersionTextsOnStderrExitZero) {
+  if (auto why = skip_reason_under_emulation(emulation_need::program_start)) GTEST_SKIP() << *why;
   struct {
     std::vector<std::string> args;
     std::string err;
@@ -68,6 +69,7 @@ TEST(Cli, HelpAndVersionTextsOnStderrExitZero) {
 }
 
 TEST(Cli, ProgramNameIsTheFinalPathComponentOfArgvZero) {
+  if (auto why = skip_reason_under_emulation(emulation_need::program_start)) GTEST_SKIP() << *why;
   temp_dir dir;
   std::string link = dir / "watcher";
   ASSERT_EQ(symlink(zibbet_binary().c_str(), link.c_str()), 0);
@@ -79,6 +81,7 @@ TEST(Cli, ProgramNameIsTheFinalPathComponentOfArgvZero) {
 }
 
 TEST(Cli, RefusesToRunWithoutBuddies) {
+  if (auto why = skip_reason_under_emulation(emulation_need::program_start)) GTEST_SKIP() << *why;
   run_result r = run_zibbet({"-F"});
   EXPECT_EQ(r.exit_code, 1);
   EXPECT_EQ(r.out, "");
@@ -86,6 +89,7 @@ TEST(Cli, RefusesToRunWithoutBuddies) {
 }
 
 TEST(Cli, ScannerComplaintsChangeNothingAndTheRunGoesOn) {
+  if (auto why = skip_reason_under_emulation(emulation_need::program_start)) GTEST_SKIP() << *why;
   struct {
     std::vector<std::string> args;
     std::string diagnostic;
@@ -105,6 +109,7 @@ TEST(Cli, ScannerComplaintsChangeNothingAndTheRunGoesOn) {
 }
 
 TEST(Cli, BadIntervalWarnsAndUsesOne) {
+  if (auto why = skip_reason_under_emulation(emulation_need::program_start)) GTEST_SKIP() << *why;
   for (std::string value : {"-3", "2147483648", "99999999999999999999"}) {
     SCOPED_TRACE(value);
     run_result r = run_zibbet({"-F", "-i", value});

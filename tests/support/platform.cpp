@@ -98,11 +98,23 @@ std::string ambiguous_option(std::string_view prog, std::string_view word,
 
 // skip_reason_under_emulation - a reason only when ZIBBET_UNDER_EMULATION
 // is 1.
-std::optional<std::string> skip_reason_under_emulation(std::string_view what) {
+std::optional<std::string> skip_reason_under_emulation(emulation_need need) {
   const char* flag = std::getenv("ZIBBET_UNDER_EMULATION");
   if (flag == nullptr || std::string_view(flag) != "1") return std::nullopt;
-  return "runs under a CPU emulator (ZIBBET_UNDER_EMULATION=1), which cannot give it " +
-         std::string(what);
+  std::string why = "under a CPU emulator (ZIBBET_UNDER_EMULATION=1): ";
+  switch (need) {
+    case emulation_need::program_start:
+      return why +
+             "starts a program built for the emulated CPU, which the host runs only "
+             "through the emulator";
+    case emulation_need::host_preload:
+      return why +
+             "starts a program built for the emulated CPU with the host's nss_wrapper "
+             "preloaded";
+    case emulation_need::package:
+      return why + "packages the emulated CPU's binary with the host's dpkg tools and runs it";
+  }
+  return why + "needs what the emulator cannot give";
 }
 
 }  // namespace zibbet::test

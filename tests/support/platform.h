@@ -32,12 +32,21 @@ namespace zibbet::test {
 [[nodiscard]] std::string ambiguous_option(std::string_view prog, std::string_view word,
                                            std::string_view candidates);
 
-/// skip_reason_under_emulation - why a test that needs `what` (namespaces,
-/// cgroups, a terminal...) cannot run here: set when the tests run under a
-/// CPU emulator (scripts/cross-test sets ZIBBET_UNDER_EMULATION=1), which
-/// gives a program neither the host's system calls in full nor a way to
-/// start other programs built for the emulated CPU. A test's first line:
-///   if (auto why = skip_reason_under_emulation("...")) GTEST_SKIP() << *why;
-[[nodiscard]] std::optional<std::string> skip_reason_under_emulation(std::string_view what);
+/// What a test needs that a CPU emulator (qemu-user) cannot give it.
+enum class emulation_need {
+  /// To start the zibbet binary or a tool of the tree: they are built for
+  /// the emulated CPU, and the host starts them only through the emulator.
+  program_start,
+  /// To preload the host's nss_wrapper into a program of the emulated CPU.
+  host_preload,
+  /// To package the binary with the host's dpkg tools, install it and run it.
+  package,
+};
+
+/// skip_reason_under_emulation - why a test that needs `need` cannot run,
+/// when the tests run under a CPU emulator (scripts/cross-test sets
+/// ZIBBET_UNDER_EMULATION=1); nothing otherwise. A test's first line:
+///   if (auto why = skip_reason_under_emulation(...)) GTEST_SKIP() << *why;
+[[nodiscard]] std::optional<std::string> skip_reason_under_emulation(emulation_need need);
 
 }  // namespace zibbet::test

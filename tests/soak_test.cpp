@@ -19,6 +19,7 @@
 #include "buddy/sources.h"
 #include "support/context.h"
 #include "support/harness.h"
+#include "support/platform.h"
 #include "support/process.h"
 #include "support/records.h"
 #include "watch/scan.h"
@@ -115,6 +116,8 @@ struct sample {
 };
 
 TEST(Soak, TenThousandPassesLeakNothing) {
+  if (auto why = test::skip_reason_under_emulation(test::emulation_need::collectable_zombies))
+    GTEST_SKIP() << *why;
   settings run = test::test_settings("me");
   run.status_message = "%b %o %l from %h";
   run.message = "hi %b";

@@ -113,6 +113,10 @@ std::optional<std::string> skip_reason_under_emulation(emulation_need need) {
              "preloaded";
     case emulation_need::package:
       return why + "packages the emulated CPU's binary with the host's dpkg tools and runs it";
+    case emulation_need::collectable_zombies:
+      return why +
+             "counts children that show as ended in /proc, which the emulator's own thread "
+             "keeps from being collected for a while";
   }
   return why + "needs what the emulator cannot give";
 }

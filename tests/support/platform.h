@@ -41,6 +41,10 @@ enum class emulation_need {
   host_preload,
   /// To package the binary with the host's dpkg tools, install it and run it.
   package,
+  /// That a child whose /proc state is Z can be collected at once: under
+  /// the emulator every process has a thread of the emulator's own, and a
+  /// child's first thread shows as ended before the whole child has.
+  collectable_zombies,
 };
 
 /// skip_reason_under_emulation - why a test that needs `need` cannot run,

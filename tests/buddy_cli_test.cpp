@@ -15,6 +15,7 @@
 
 #include "support/context.h"
 #include "support/harness.h"
+#include "support/platform.h"
 #include "support/records.h"
 
 namespace zibbet::test {
@@ -85,6 +86,7 @@ std::string pw_line(const std::string& name, int uid) {
 // ---- what shows on the streams and in the exit status ----
 
 TEST(BuddyCli, UserListOfDelimitersOnlyGivesNoBuddies) {
+  if (auto why = skip_reason_under_emulation(emulation_need::program_start)) GTEST_SKIP() << *why;
   for (std::string list : {"", ",", " :,\t\n"}) {
     SCOPED_TRACE(testing::PrintToString(list));
     run_result r = run_zibbet({"-o", "-F", "-u", list});
@@ -94,6 +96,7 @@ TEST(BuddyCli, UserListOfDelimitersOnlyGivesNoBuddies) {
 }
 
 TEST(BuddyCli, DuplicateBuddiesAreWarnedAbout) {
+  if (auto why = skip_reason_under_emulation(emulation_need::program_start)) GTEST_SKIP() << *why;
   temp_dir dir;
   struct {
     std::vector<std::string> args;
@@ -118,6 +121,7 @@ TEST(BuddyCli, DuplicateBuddiesAreWarnedAbout) {
 }
 
 TEST(BuddyCli, ADuplicateLinesOptionTextIsStillParsed) {
+  if (auto why = skip_reason_under_emulation(emulation_need::program_start)) GTEST_SKIP() << *why;
   temp_dir dir;
   run_result r = run_zibbet({"-o", "-f", dir.write_file("b", "alice\nalice: -w -v\n")});
   EXPECT_EQ(r.exit_code, 0);
@@ -129,6 +133,7 @@ TEST(BuddyCli, ADuplicateLinesOptionTextIsStillParsed) {
 }
 
 TEST(BuddyCli, UnopenableBuddyFileFallsBackToTheOwnName) {
+  if (auto why = skip_reason_under_emulation(emulation_need::program_start)) GTEST_SKIP() << *why;
   temp_dir dir;
   mkdir((dir / "folder").c_str(), 0755);
   struct {
@@ -163,6 +168,7 @@ TEST(BuddyCli, UnopenableBuddyFileFallsBackToTheOwnName) {
 }
 
 TEST(BuddyCli, ADashReadsStandardInput) {
+  if (auto why = skip_reason_under_emulation(emulation_need::program_start)) GTEST_SKIP() << *why;
   for (std::string flag : {"-f", "--buddyfile"}) {
     SCOPED_TRACE(flag);
     run_result r = run_zibbet({"-o", flag, "-"}, {}, "alice\nbob\nalice");
@@ -176,6 +182,7 @@ TEST(BuddyCli, ADashReadsStandardInput) {
 }
 
 TEST(BuddyCli, PipesAndFifosAreReadWithoutHanging) {
+  if (auto why = skip_reason_under_emulation(emulation_need::program_start)) GTEST_SKIP() << *why;
   // A process substitution names a pipe with a writer behind it.
   run_options opts;
   opts.program = "/bin/bash";
@@ -196,6 +203,7 @@ TEST(BuddyCli, PipesAndFifosAreReadWithoutHanging) {
 }
 
 TEST(BuddyCli, MalformedQuotingEndsTheRunBeforeAnyPass) {
+  if (auto why = skip_reason_under_emulation(emulation_need::program_start)) GTEST_SKIP() << *why;
   temp_dir dir;
   std::string utmp = utmp_env(dir);
   struct {
@@ -216,6 +224,7 @@ TEST(BuddyCli, MalformedQuotingEndsTheRunBeforeAnyPass) {
 }
 
 TEST(BuddyCli, VersionOrHelpAmongOptionWordsEndsTheRun) {
+  if (auto why = skip_reason_under_emulation(emulation_need::program_start)) GTEST_SKIP() << *why;
   temp_dir dir;
   std::string utmp = utmp_env(dir);
   run_result r =
@@ -231,6 +240,7 @@ TEST(BuddyCli, VersionOrHelpAmongOptionWordsEndsTheRun) {
 }
 
 TEST(BuddyCli, AHundredThousandByteLineLoadsWithoutBlocking) {
+  if (auto why = skip_reason_under_emulation(emulation_need::program_start)) GTEST_SKIP() << *why;
   temp_dir dir;
   std::string long_line = "alice: -m " + std::string(100000, 'x') + " -c 'echo %b'";
   // Ending on -v shows that the whole option text was split and parsed.
@@ -253,6 +263,7 @@ TEST(BuddyCli, AHundredThousandByteLineLoadsWithoutBlocking) {
 }
 
 TEST(BuddyCli, AllUsersReadsOnlyThePasswordDatabase) {
+  if (auto why = skip_reason_under_emulation(emulation_need::program_start)) GTEST_SKIP() << *why;
   if (nss_wrapper_lib().empty()) GTEST_SKIP() << "nss_wrapper is not installed";
   temp_dir dir;
   std::string passwd = pw_line(own_name(), static_cast<int>(getuid())) + pw_line("alice", 1000) +
@@ -287,6 +298,7 @@ const std::string dumbass =
     "so I'm setting your name to \"dumbass\".\n";
 
 TEST(BuddyCli, AnUnknownUserIsCalledDumbass) {
+  if (auto why = skip_reason_under_emulation(emulation_need::program_start)) GTEST_SKIP() << *why;
   if (nss_wrapper_lib().empty() || uid_wrapper_lib().empty())
     GTEST_SKIP() << "nss_wrapper or uid_wrapper is not installed";
   temp_dir dir;
@@ -309,6 +321,7 @@ TEST(BuddyCli, AnUnknownUserIsCalledDumbass) {
 // ---- which buddies are watched: the status lines of one pass ----
 
 TEST(BuddyCli, UserListNamesAreWatched) {
+  if (auto why = skip_reason_under_emulation(emulation_need::program_start)) GTEST_SKIP() << *why;
   temp_dir dir;
   std::string utmp = utmp_env(dir);
   struct {
@@ -331,6 +344,7 @@ TEST(BuddyCli, UserListNamesAreWatched) {
 }
 
 TEST(BuddyCli, BuddyFileLinesAreWatched) {
+  if (auto why = skip_reason_under_emulation(emulation_need::program_start)) GTEST_SKIP() << *why;
   temp_dir dir;
   std::string utmp = utmp_env(dir);
   std::string file = std::string("alice\n") +
@@ -348,6 +362,7 @@ TEST(BuddyCli, BuddyFileLinesAreWatched) {
 }
 
 TEST(BuddyCli, StandardInputBuddiesAreWatched) {
+  if (auto why = skip_reason_under_emulation(emulation_need::program_start)) GTEST_SKIP() << *why;
   temp_dir dir;
   run_result r = run_zibbet({"-o", "-u", "carol", "-f", "-"}, {utmp_env(dir)}, "alice\nbob\n");
   EXPECT_EQ(r.exit_code, 0);
@@ -355,6 +370,7 @@ TEST(BuddyCli, StandardInputBuddiesAreWatched) {
 }
 
 TEST(BuddyCli, TheOwnNameIsWatchedWhenTheBuddyFileIsMissing) {
+  if (auto why = skip_reason_under_emulation(emulation_need::program_start)) GTEST_SKIP() << *why;
   temp_dir dir;
   std::string utmp = utmp_env(dir);
   run_result r = run_zibbet({"-o", "-f", dir / "none"}, {utmp});
@@ -365,6 +381,7 @@ TEST(BuddyCli, TheOwnNameIsWatchedWhenTheBuddyFileIsMissing) {
 }
 
 TEST(BuddyCli, AllUsersWatchesEveryNameOnce) {
+  if (auto why = skip_reason_under_emulation(emulation_need::program_start)) GTEST_SKIP() << *why;
   if (nss_wrapper_lib().empty()) GTEST_SKIP() << "nss_wrapper is not installed";
   temp_dir dir;
   std::string passwd = pw_line(own_name(), static_cast<int>(getuid())) + pw_line("alice", 1000) +
@@ -380,6 +397,7 @@ TEST(BuddyCli, AllUsersWatchesEveryNameOnce) {
 }
 
 TEST(BuddyCli, DumbassIsWatchedForAnUnknownUser) {
+  if (auto why = skip_reason_under_emulation(emulation_need::program_start)) GTEST_SKIP() << *why;
   if (nss_wrapper_lib().empty() || uid_wrapper_lib().empty())
     GTEST_SKIP() << "nss_wrapper or uid_wrapper is not installed";
   temp_dir dir;

@@ -21,6 +21,7 @@
 
 #include "support/documents.h"
 #include "support/harness.h"
+#include "support/platform.h"
 #include "support/records.h"
 #include "support/shell.h"
 #include "support/terminal.h"
@@ -208,6 +209,10 @@ class DocumentedCommand : public ::testing::TestWithParam<scenario> {
 
 TEST_P(DocumentedCommand, WorksAsShown) {
   const scenario& s = GetParam();
+  // Every command but the page's, which runs in the source tree, starts zibbet.
+  if (auto why = skip_reason_under_emulation(emulation_need::program_start);
+      why && !s.in_source_tree)
+    GTEST_SKIP() << *why;
   if (s.in_source_tree && find_program("man").empty()) GTEST_SKIP() << "man is not installed";
   if (s.command.starts_with("stdbuf") && find_program("stdbuf").empty())
     GTEST_SKIP() << "stdbuf is not installed";

@@ -3,12 +3,14 @@
 #include <gtest/gtest.h>
 
 #include "support/harness.h"
+#include "support/platform.h"
 #include "support/records.h"
 
 namespace zibbet::test {
 namespace {
 
 TEST(DriverE2e, AReaderThatGoesAwayEndsThePollingWatcher) {
+  if (auto why = skip_reason_under_emulation(emulation_need::program_start)) GTEST_SKIP() << *why;
   temp_dir dir;
   auto logins_from = [](int first) {
     std::vector<login> logins;

@@ -10,6 +10,7 @@
 #include "logins/utmp_source.h"
 #include "support/context.h"
 #include "support/harness.h"
+#include "support/platform.h"
 #include "support/records.h"
 
 namespace zibbet::test {
@@ -231,6 +232,7 @@ TEST_F(Expand, LongResultsDoNotBlock) {
 // %H through the resolver: the expand_host tool runs under nss_wrapper with
 // a hosts file of our own.
 TEST(ExpandResolver, NamesFromTheHostsFile) {
+  if (auto why = skip_reason_under_emulation(emulation_need::host_preload)) GTEST_SKIP() << *why;
   if (nss_wrapper_lib().empty()) GTEST_SKIP() << "nss_wrapper is not installed";
   temp_dir dir;
   std::string hosts = dir.write_file("hosts", "192.0.2.10 host.example host\n");

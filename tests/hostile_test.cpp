@@ -20,6 +20,7 @@
 #include <vector>
 
 #include "support/harness.h"
+#include "support/platform.h"
 #include "support/records.h"
 #include "support/terminal.h"
 
@@ -125,6 +126,7 @@ class Hostile : public ::testing::Test {
 // warns only about garbage names that collide, and the real buddy after
 // the garbage is still watched.
 TEST_F(Hostile, GarbageBuddyFileIsOnlyOddNames) {
+  if (auto why = skip_reason_under_emulation(emulation_need::program_start)) GTEST_SKIP() << *why;
   std::string file = dir_.write_file("buddies", garbage(64 * 1024, ":") + "\nalice\n");
   write_records(records_, {user("alice", "pts/1")});
   run_result r = zibbet({"-o", "-f", file, "-s", "%b on %l"});
@@ -137,6 +139,7 @@ TEST_F(Hostile, GarbageBuddyFileIsOnlyOddNames) {
 // A NUL ends its line's text (options after it are never seen, -h
 // included); the rest of that line is dropped and the next line is read.
 TEST_F(Hostile, NulBytesEndTheLineNotTheFile) {
+  if (auto why = skip_reason_under_emulation(emulation_need::program_start)) GTEST_SKIP() << *why;
   static const char text[] = "alice\0:-h junk\nbob\0\0\ncarol:-s 'C %b'\0-v\ndave\n";
   std::string file = dir_.write_file("buddies", std::string(text, sizeof text - 1));
   write_records(records_, {user("alice", "pts/1"), user("bob", "pts/2"), user("carol", "pts/3"),
@@ -150,6 +153,7 @@ TEST_F(Hostile, NulBytesEndTheLineNotTheFile) {
 // Lines of a mebibyte are lines like any other: a name, and an option text
 // whose status template of a mebibyte comes out whole.
 TEST_F(Hostile, MebibyteLinesAndTemplates) {
+  if (auto why = skip_reason_under_emulation(emulation_need::program_start)) GTEST_SKIP() << *why;
   const std::string big(1 << 20, 'y');
   std::string file =
       dir_.write_file("buddies", std::string(1 << 20, 'x') + "\nalice\nbob:-s '" + big + " %b'\n");
@@ -170,6 +174,7 @@ TEST_F(Hostile, MebibyteLinesAndTemplates) {
 // option word: "alice\r" matches only a record that says so (shown with
 // "?"), and a template ending in "\r" keeps its own byte.
 TEST_F(Hostile, CrlfLinesKeepTheirCarriageReturn) {
+  if (auto why = skip_reason_under_emulation(emulation_need::program_start)) GTEST_SKIP() << *why;
   std::string file = dir_.write_file("buddies", "alice\r\nbob:-s 'B %b'\r\n");
   write_records(records_, {user("alice", "pts/1"), user("alice\r", "pts/2"), user("bob", "pts/3")});
   run_result r = zibbet({"-o", "-f", file, "-s", "%b %l"});
@@ -181,6 +186,7 @@ TEST_F(Hostile, CrlfLinesKeepTheirCarriageReturn) {
 // Paths that are no buddy file: a directory or a missing path falls back
 // to the running user; a FIFO without a writer reads as empty at once.
 TEST_F(Hostile, BuddyFilesThatAreNotFiles) {
+  if (auto why = skip_reason_under_emulation(emulation_need::program_start)) GTEST_SKIP() << *why;
   const std::string me = own_name();
   std::string fifo = dir_ / "fifo";
   ASSERT_EQ(mkfifo(fifo.c_str(), 0644), 0);
@@ -211,6 +217,7 @@ TEST_F(Hostile, BuddyFilesThatAreNotFiles) {
 // A buddy file the user may not read falls back like a missing one (run
 // under a uid without a password entry, so the own name is "dumbass").
 TEST_F(Hostile, UnreadableBuddyFileFallsBack) {
+  if (auto why = skip_reason_under_emulation(emulation_need::program_start)) GTEST_SKIP() << *why;
   if (getuid() != 0 || access("/usr/bin/setpriv", X_OK) != 0)
     GTEST_SKIP() << "needs root and setpriv to drop to another uid";
   ASSERT_EQ(chmod(dir_.path().c_str(), 0755), 0);
@@ -244,6 +251,7 @@ TEST_F(Hostile, UnreadableBuddyFileFallsBack) {
 // Every quoting error: the splitter's message, the bail line and its blank
 // line, status 1, and not one status line before it.
 TEST_F(Hostile, EveryQuotingErrorEndsTheRunWithItsMessage) {
+  if (auto why = skip_reason_under_emulation(emulation_need::program_start)) GTEST_SKIP() << *why;
   struct {
     std::string line;
     std::string message;
@@ -272,6 +280,7 @@ TEST_F(Hostile, EveryQuotingErrorEndsTheRunWithItsMessage) {
 // Fields that fill their whole width are shown whole, and nothing of the
 // field after them leaks in.
 TEST_F(Hostile, FullWidthFieldsAreShownWhole) {
+  if (auto why = skip_reason_under_emulation(emulation_need::program_start)) GTEST_SKIP() << *why;
   const std::string name(sizeof(utmpx{}.ut_user), 'u');
   const std::string line(sizeof(utmpx{}.ut_line), 'l');
   const std::string host(sizeof(utmpx{}.ut_host), 'h');
@@ -288,6 +297,7 @@ TEST_F(Hostile, FullWidthFieldsAreShownWhole) {
 // lines, in the prompt and in the warning, while the template's own bytes
 // stay.
 TEST_F(Hostile, ControlBytesFromRecordsAreShownAsQuestionMarks) {
+  if (auto why = skip_reason_under_emulation(emulation_need::program_start)) GTEST_SKIP() << *why;
   std::string file = dir_.write_file("buddies", "ev\x1b[1mil\n");
   write_records(records_, {user("ev\x1b[1mil", "pts/\x1b[2J", "h\a\x1b]0;pwn\a\x7f")});
   run_result r = zibbet({"-o", "-p", "-w", "-f", file, "-s", "%b\t%l from %h"});
@@ -302,6 +312,7 @@ TEST_F(Hostile, ControlBytesFromRecordsAreShownAsQuestionMarks) {
 // Shell syntax in user, line and host reaches a command only as "_": the
 // command sees the safe bytes, and nothing the record asked for is run.
 TEST_F(Hostile, ShellSyntaxFromRecordsNeverRuns) {
+  if (auto why = skip_reason_under_emulation(emulation_need::program_start)) GTEST_SKIP() << *why;
   const std::string name = "x$(touch pwned)";
   const std::string line = "pts/`touch pw2`";
   const std::string host = "a.b-c:d/e@f+g_h;touch pw3 'q' \"r\" &|<>*?~#!{}[]=%^\\\xc3\xa9";
@@ -324,6 +335,7 @@ TEST_F(Hostile, ShellSyntaxFromRecordsNeverRuns) {
 // are refused with the warning, without a hang, and nothing is written
 // there; the write utility is never started.
 TEST_F(Hostile, LinesOutsideDevOrNotTerminalsAreRefused) {
+  if (auto why = skip_reason_under_emulation(emulation_need::program_start)) GTEST_SKIP() << *why;
   // Lines are told apart by their first 8 bytes, so each starts its own way.
   const std::string pid = std::to_string(getpid());
   scratch_node lone_fifo("/dev/shm/f-" + pid);
@@ -370,6 +382,7 @@ TEST_F(Hostile, LinesOutsideDevOrNotTerminalsAreRefused) {
 // before the cut; an empty file, a directory, a device and a FIFO give
 // none, silently and at once.
 TEST_F(Hostile, RecordsFilesThatAreCutEmptyOrNotFiles) {
+  if (auto why = skip_reason_under_emulation(emulation_need::program_start)) GTEST_SKIP() << *why;
   std::vector<utmpx> recs = {make_record(user("alice", "pts/1")), make_record(user("bob", "pts/2")),
                              make_record(user("carol", "pts/3"))};
   std::string bytes(reinterpret_cast<const char*>(recs.data()), sizeof(utmpx) * 2);
@@ -409,6 +422,7 @@ TEST_F(Hostile, RecordsFilesThatAreCutEmptyOrNotFiles) {
 // A polling watcher whose records file is replaced by a cut one, emptied,
 // and rewritten in place, pass after pass, reports each change.
 TEST_F(Hostile, RecordsFileReplacedBetweenPasses) {
+  if (auto why = skip_reason_under_emulation(emulation_need::program_start)) GTEST_SKIP() << *why;
   write_records(records_, {user("alice", "pts/1")});
   run_options opts;
   opts.args = {"-i", "1", "-F", "-u", "alice,bob,carol", "-s", "%b %o"};
@@ -451,6 +465,7 @@ TEST_F(Hostile, RecordsFileReplacedBetweenPasses) {
 // greeting (with a message where there is one), and the command and the
 // other buddy's greeting still happen.
 TEST_F(Hostile, MisbehavingWriteUtilities) {
+  if (auto why = skip_reason_under_emulation(emulation_need::program_start)) GTEST_SKIP() << *why;
   pseudo_terminal tty_a;
   pseudo_terminal tty_b;
   // Larger than a pipe holds, within what one argument may be.
@@ -507,6 +522,7 @@ TEST_F(Hostile, MisbehavingWriteUtilities) {
 // A greeting of a mebibyte reaches a write utility that reads it, whole
 // and followed by the extra newline.
 TEST_F(Hostile, MebibyteGreetingArrivesWhole) {
+  if (auto why = skip_reason_under_emulation(emulation_need::program_start)) GTEST_SKIP() << *why;
   pseudo_terminal tty;
   const std::string huge(1 << 20, 'm');
   std::string file = dir_.write_file("buddies", "alice:-w -s %b -m '" + huge + "'\n");

@@ -22,6 +22,7 @@
 #include "support/context.h"
 #include "support/harness.h"
 #include "support/logind_host.h"
+#include "support/platform.h"
 #include "support/records.h"
 #include "support/terminal.h"
 
@@ -451,6 +452,7 @@ TEST_F(LogindE2e, LogindWithoutSystemdIsRefused) {
 
 // These need no private /run.
 TEST(LogindE2eRefusals, UnknownSourceIsRefusedWithTheAcceptedValues) {
+  if (auto why = skip_reason_under_emulation(emulation_need::program_start)) GTEST_SKIP() << *why;
   for (const char* value : {"bogus", "UTMP", "Logind", " logind", "utmp,logind", "none"}) {
     SCOPED_TRACE(value);
     run_result r = run_zibbet({"-o", "-F", "-u", "alice"},
@@ -462,6 +464,7 @@ TEST(LogindE2eRefusals, UnknownSourceIsRefusedWithTheAcceptedValues) {
 }
 
 TEST(LogindE2eRefusals, LogindInABuildWithoutItIsRefused) {
+  if (auto why = skip_reason_under_emulation(emulation_need::program_start)) GTEST_SKIP() << *why;
 #if ZIBBET_HAVE_LOGIND
   GTEST_SKIP() << "this build has logind support (LogindE2e.LogindWithoutSystemdIsRefused)";
 #else

@@ -6,6 +6,7 @@
 #include <functional>
 
 #include "buddy/options.h"
+#include "support/platform.h"
 
 namespace zibbet {
 namespace {
@@ -199,10 +200,9 @@ TEST_F(Settings, ScannerDiagnosticsGoToStderrAndChangeNothing) {
   testing::internal::CaptureStderr();
   EXPECT_EQ(parse_options(args.argc(), args.argv(), s), parse_outcome::ok);
   std::string err = testing::internal::GetCapturedStderr();
-  EXPECT_EQ(err,
-            "zibbet: invalid option -- 'x'\n"
-            "zibbet: unrecognized option '--bogus'\n"
-            "zibbet: option requires an argument -- 'm'\n");
+  const std::string prog = test::scanner_name("zibbet");
+  EXPECT_EQ(err, test::invalid_option(prog, 'x') + test::unrecognized_option(prog, "--bogus") +
+                     test::missing_argument(prog, 'm'));
   EXPECT_EQ(s.interval, 3U);
   EXPECT_EQ(s.message, default_message);
 }

@@ -16,6 +16,7 @@
 
 #include "support/context.h"
 #include "support/harness.h"
+#include "support/platform.h"
 #include "support/shell.h"
 
 namespace zibbet::test {
@@ -133,6 +134,7 @@ TEST(ManPage, DocumentsEveryOptionEscapeAndSection) {
 // Each long name the page and the completion offer is one the program takes
 // (the usage text's --exec-cmd and --write-budies are not).
 TEST(ManPage, LongNamesAreAcceptedByTheProgram) {
+  if (auto why = skip_reason_under_emulation(emulation_need::program_start)) GTEST_SKIP() << *why;
   for (const auto& o : long_options) {
     std::string word = std::string("--") + o.name + (o.takes_value ? "=7" : "");
     SCOPED_TRACE(word);
@@ -149,6 +151,7 @@ TEST(ManPage, LongNamesAreAcceptedByTheProgram) {
 // --- Install ---------------------------------------------------------------
 
 TEST(Install, PrefixGetsBinaryPageAndCompletion) {
+  if (auto why = skip_reason_under_emulation(emulation_need::package)) GTEST_SKIP() << *why;
   std::string cmake = find_program("cmake");
   if (cmake.empty()) GTEST_SKIP() << "cmake is not on PATH";
   temp_dir prefix;
@@ -198,6 +201,7 @@ std::string make_deb(const temp_dir& out) {
 }
 
 TEST(Package, DebHoldsProgramPageAndCompletionWithMetadata) {
+  if (auto why = skip_reason_under_emulation(emulation_need::package)) GTEST_SKIP() << *why;
   std::string cpack = find_program("cpack");
   std::string dpkg_deb = find_program("dpkg-deb");
   if (cpack.empty() || dpkg_deb.empty()) GTEST_SKIP() << "cpack or dpkg-deb is missing";
@@ -273,6 +277,7 @@ TEST(Package, DebHoldsProgramPageAndCompletionWithMetadata) {
 // (nor the hardening and .comment notes it gives at info level), and the
 // program carries the hardening of Debian's own packages.
 TEST(Package, LintianAndHardeningCheckFindNothing) {
+  if (auto why = skip_reason_under_emulation(emulation_need::package)) GTEST_SKIP() << *why;
   if (!ZIBBET_HARDENED) GTEST_SKIP() << "this build is not hardened (sanitized, fuzz or Debug)";
   std::string lintian = find_program("lintian");
   std::string hardening_check = find_program("hardening-check");

@@ -21,6 +21,7 @@
 #include "output/host_actions.h"
 #include "support/context.h"
 #include "support/harness.h"
+#include "support/platform.h"
 #include "support/process.h"
 #include "support/records.h"
 #include "watch/scan.h"
@@ -116,6 +117,8 @@ struct sample {
 };
 
 TEST(Soak, TenThousandPassesLeakNothing) {
+  if (auto why = test::skip_reason_under_emulation(test::emulation_need::collectable_zombies))
+    GTEST_SKIP() << *why;
   options run = test::test_options();
   run.status_message = "%b %o %l from %h";
   run.message = "hi %b";

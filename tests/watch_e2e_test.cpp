@@ -15,6 +15,7 @@
 #include <vector>
 
 #include "support/harness.h"
+#include "support/platform.h"
 #include "support/records.h"
 #include "support/terminal.h"
 
@@ -95,6 +96,7 @@ class WatchE2e : public ::testing::Test {
 };
 
 TEST_F(WatchE2e, OneShotPrintsEveryLoginOfTheBuddiesInTableOrder) {
+  if (auto why = skip_reason_under_emulation(emulation_need::program_start)) GTEST_SKIP() << *why;
   write_records(records_, {
                               user("bob", "pts/2", "host.example"),
                               user("alice", "pts/0"),
@@ -116,6 +118,7 @@ TEST_F(WatchE2e, OneShotPrintsEveryLoginOfTheBuddiesInTableOrder) {
 // (a typo would otherwise look like nobody being logged in); the run goes
 // on all the same.
 TEST_F(WatchE2e, OneShotOnAnEmptyMissingOrForeignFilePrintsNothing) {
+  if (auto why = skip_reason_under_emulation(emulation_need::program_start)) GTEST_SKIP() << *why;
   const std::string named = "zibbet: warning: ZIBBET_UTMP names " + records_;
   struct {
     const char* name;
@@ -148,6 +151,7 @@ TEST_F(WatchE2e, OneShotOnAnEmptyMissingOrForeignFilePrintsNothing) {
 // -o also counts as -p: its one pass greets when -w is given. The command
 // runs either way.
 TEST_F(WatchE2e, OneShotGreetsWithWriteBuddiesAndAlwaysRunsTheCommand) {
+  if (auto why = skip_reason_under_emulation(emulation_need::program_start)) GTEST_SKIP() << *why;
   pseudo_terminal tty;
   write_records(records_, {user("alice", tty.line())});
   const std::string status = "(T)  alice logged on  " + padded(tty.line()) + " from localhost\n";
@@ -187,6 +191,7 @@ TEST_F(WatchE2e, OneShotGreetsWithWriteBuddiesAndAlwaysRunsTheCommand) {
 // The whole life of a few logins, pass after pass, on a terminal: the test
 // changes the records and waits for the lines each change must bring.
 TEST_F(WatchE2e, PollingReportsLoginsAndLogoutsAsTheRecordsChange) {
+  if (auto why = skip_reason_under_emulation(emulation_need::program_start)) GTEST_SKIP() << *why;
   write_records(records_, {user("alice", "pts/1", "first.example"), user("carol", "pts/3")});
   live_process watcher(
       polling({"-i", "1", "-F", "-u", "alice,bob", "-c", "echo cmd %b %l >> " + commands_}));
@@ -256,6 +261,7 @@ TEST_F(WatchE2e, PollingReportsLoginsAndLogoutsAsTheRecordsChange) {
 // With -w and no -p, the logins present at start-up get their status line
 // and their command but no greeting; the ones that come later are greeted.
 TEST_F(WatchE2e, PollingGreetsOnlyLoginsAfterTheFirstPass) {
+  if (auto why = skip_reason_under_emulation(emulation_need::program_start)) GTEST_SKIP() << *why;
   pseudo_terminal first;
   pseudo_terminal later;
   write_records(records_, {user("alice", first.line())});
@@ -280,6 +286,7 @@ TEST_F(WatchE2e, PollingGreetsOnlyLoginsAfterTheFirstPass) {
 // On a pipe the status lines wait in the output buffer; each stop signal
 // ends the loop and writes them out once (not again from a command child).
 TEST_F(WatchE2e, AStopSignalEndsThePollingLoopAndFlushesTheOutput) {
+  if (auto why = skip_reason_under_emulation(emulation_need::program_start)) GTEST_SKIP() << *why;
   write_records(records_, {user("alice", "pts/1")});
   for (int sig : {SIGTERM, SIGINT, SIGHUP}) {
     SCOPED_TRACE(strsignal(sig));

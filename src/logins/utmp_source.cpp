@@ -68,7 +68,12 @@ login_widths host_login_widths() {
 }
 
 const char* host_records_file() {
+#if defined(__FreeBSD__)
+  // FreeBSD's C library keeps the active logins here and names no macro.
+  return "/var/run/utx.active";
+#else
   return _PATH_UTMPX;
+#endif
 }
 
 records_file_source::records_file_source(std::string path) : path_(std::move(path)) {}
@@ -113,12 +118,14 @@ void utmpx_api_source::read(login_sink sink) {
 #if defined(__GLIBC__)
   // The name sticks for the process, so the default is named again.
   if (utmpxname(path != nullptr ? path : _PATH_UTMPX) != 0) return;
+  setutxent();
 #elif defined(__FreeBSD__)
+  // setutxdb opens the file itself; setutxent would reopen the default.
   if (setutxdb(UTXDB_ACTIVE, path) != 0) return;
 #else
   if (path != nullptr) return;  // no way to name a records file here
-#endif
   setutxent();
+#endif
   while (const utmpx* r = getutxent()) {
     if (std::optional<login_view> l = user_login(*r)) sink(*l);
   }

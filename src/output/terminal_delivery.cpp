@@ -79,9 +79,11 @@ std::string own_tty() {
 
 // own_host - this host's name ("" when it has none).
 std::string own_host() {
-  char name[HOST_NAME_MAX + 1] = {};
-  if (gethostname(name, sizeof name - 1) != 0) return "";
-  return name;
+  // HOST_NAME_MAX is glibc's; the system says its own limit.
+  long max = sysconf(_SC_HOST_NAME_MAX);
+  std::vector<char> name(static_cast<std::size_t>(max > 0 ? max : 255) + 1, '\0');
+  if (gethostname(name.data(), name.size() - 1) != 0) return "";
+  return name.data();
 }
 
 // password_uid - the uid the password database gives `user`, nullopt

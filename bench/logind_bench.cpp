@@ -389,7 +389,9 @@ std::vector<std::pair<std::size_t, double>>& passes_without() {
 // `others` sleeping processes run, with one terminal-less session listed
 // (session:1) or its file absent (session:0). The case with the session
 // reports its mean pass over the mean pass of the case without it, run
-// just before with the same others ("pass/without").
+// just before with the same others ("pass/without"), and over the floor
+// of its session (its file, its scope's member list and each member's
+// stat read once), timed right after each pass ("pass/floor").
 void BM_logind_terminalless(benchmark::State& state) {
   auto others = static_cast<std::size_t>(state.range(0));
   bool listed = state.range(1) != 0;
@@ -425,19 +427,27 @@ void BM_logind_terminalless(benchmark::State& state) {
   }
   records = 0;
   double total = 0;
+  double floor_total = 0;
   std::size_t passes = 0;
   for (auto _ : state) {
     auto t0 = std::chrono::steady_clock::now();
     source->read(sink);
     auto t1 = std::chrono::steady_clock::now();
+    if (listed) benchmark::DoNotOptimize(terminalless_floor(fx));
+    auto t2 = std::chrono::steady_clock::now();
     state.SetIterationTime(seconds_between(t0, t1));
     total += seconds_between(t0, t1);
+    floor_total += seconds_between(t1, t2);
     ++passes;
   }
   if (passes == 0) return;
   if (records != passes * (listed ? 2 : 0)) state.SkipWithError("a pass lost a terminal");
   double mean = total / static_cast<double>(passes);
   state.counters["others"] = static_cast<double>(children.size());
+  if (listed && floor_total > 0) {
+    state.counters["floor_us"] = floor_total / static_cast<double>(passes) * 1e6;
+    state.counters["pass/floor"] = total / floor_total;
+  }
   auto& without = passes_without();
   if (!listed) {
     without.emplace_back(others, mean);

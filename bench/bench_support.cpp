@@ -1,15 +1,18 @@
-// bench_support.cpp - a discarded stdout and child
-// processes for the benchmarks.
+// bench_support.cpp - child processes for the benchmarks: programs run
+// to their end, and crowds of sleepers.
 #include "bench_support.h"
 
 #include <fcntl.h>
+#include <signal.h>
 #include <spawn.h>
+#include <sys/prctl.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <fstream>
 
 extern char** environ;
@@ -63,6 +66,35 @@ bool write_file(const std::string& path, const std::string& text) {
   std::ofstream out(path, std::ios::binary);
   out << text;
   return static_cast<bool>(out);
+}
+
+crowd::crowd(std::size_t n) {
+  pids_.reserve(n);
+  for (std::size_t i = 0; i < n; ++i) {
+    pid_t pid = fork();
+    if (pid == 0) {
+      prctl(PR_SET_PDEATHSIG, SIGKILL);
+      for (;;) pause();
+    }
+    if (pid < 0) {
+      error_ = "fork after " + std::to_string(i) + " children: " + std::strerror(errno);
+      break;
+    }
+    pids_.push_back(pid);
+  }
+}
+
+crowd::~crowd() {
+  for (pid_t pid : pids_) kill(pid, SIGKILL);
+  for (pid_t pid : pids_) {
+    while (waitpid(pid, nullptr, 0) < 0 && errno == EINTR) {
+    }
+  }
+}
+
+bool heavy_cases() {
+  const char* heavy = std::getenv("ZIBBET_BENCH_HEAVY");
+  return heavy != nullptr && std::string(heavy) == "1";
 }
 
 }  // namespace zibbet::bench

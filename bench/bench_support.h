@@ -1,6 +1,9 @@
 // bench_support.h - what the benchmarks share: a scratch folder, running
-// a program to its end, and the names the fixtures use.
+// a program to its end, the names the fixtures use, and a crowd of other
+// processes.
 #pragma once
+
+#include <sys/types.h>
 
 #include <cstddef>
 #include <string>
@@ -29,5 +32,27 @@ int run_quietly(const std::vector<std::string>& argv, const std::vector<std::str
 
 /// write_file - writes `text` to `path`; false on failure.
 bool write_file(const std::string& path, const std::string& text);
+
+/// Sleeping children of this process, killed when the object goes (or
+/// when this process dies, should it die first): the other processes of a
+/// busy host.
+class crowd {
+ public:
+  /// Starts `n` children; error() says why fewer were started.
+  explicit crowd(std::size_t n);
+  ~crowd();
+  crowd(const crowd&) = delete;
+  crowd& operator=(const crowd&) = delete;
+  [[nodiscard]] std::size_t size() const { return pids_.size(); }
+  [[nodiscard]] const std::string& error() const { return error_; }
+
+ private:
+  std::vector<pid_t> pids_;
+  std::string error_;
+};
+
+/// heavy_cases - whether ZIBBET_BENCH_HEAVY=1 asks for the cases whose
+/// fixtures take seconds to set up (thousands of processes).
+[[nodiscard]] bool heavy_cases();
 
 }  // namespace zibbet::bench

@@ -12,9 +12,6 @@
 #include <benchmark/benchmark.h>
 #include <dirent.h>
 #include <fcntl.h>
-#include <signal.h>
-#include <sys/prctl.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -25,6 +22,7 @@
 #include <string>
 #include <vector>
 
+#include "bench_support.h"
 #include "logins/session_terminals.h"
 #include "support/logind_host.h"
 
@@ -32,42 +30,6 @@ namespace zibbet::bench {
 namespace {
 
 constexpr uid_t bench_uid = 2000;
-
-// Sleeping children of this process, killed when the object goes (or
-// when this process dies, should it die first).
-class crowd {
- public:
-  explicit crowd(std::size_t n) {
-    pids_.reserve(n);
-    for (std::size_t i = 0; i < n; ++i) {
-      pid_t pid = fork();
-      if (pid == 0) {
-        prctl(PR_SET_PDEATHSIG, SIGKILL);
-        for (;;) pause();
-      }
-      if (pid < 0) {
-        error_ = "fork after " + std::to_string(i) + " children: " + std::strerror(errno);
-        break;
-      }
-      pids_.push_back(pid);
-    }
-  }
-  ~crowd() {
-    for (pid_t pid : pids_) kill(pid, SIGKILL);
-    for (pid_t pid : pids_) {
-      while (waitpid(pid, nullptr, 0) < 0 && errno == EINTR) {
-      }
-    }
-  }
-  crowd(const crowd&) = delete;
-  crowd& operator=(const crowd&) = delete;
-  [[nodiscard]] std::size_t size() const { return pids_.size(); }
-  [[nodiscard]] const std::string& error() const { return error_; }
-
- private:
-  std::vector<pid_t> pids_;
-  std::string error_;
-};
 
 // The sessions of a case: their folders, made before their processes and
 // removed after them.

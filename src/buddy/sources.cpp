@@ -7,6 +7,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
@@ -125,11 +126,9 @@ load_outcome load_buddy_lines(std::FILE* in, buddy_table& table, const std::stri
     // parsed (and may end the run) before the duplicate is dropped.
     parsed_buddy parsed = parse_buddy_line(line, prog_name, book);
     if (!parsed.made) return parsed.outcome;
-    if (table.find(parsed.made->name) != nullptr) {
-      warn(prog_name, "warning: duplicate buddy %s", parsed.made->name.c_str());
-      continue;
-    }
-    table.insert(std::move(*parsed.made));
+    std::string name = parsed.made->name;
+    if (table.insert(std::move(*parsed.made)) == nullptr)
+      warn(prog_name, "warning: duplicate buddy %s", name.c_str());
   }
   return load_outcome::ok;
 }
@@ -150,6 +149,13 @@ load_outcome load_buddyfile(const options& run, const std::string& own_name, bud
     say("unable to open %s! (%s)\n", path.c_str(), std::strerror(err));
     watch_yourself(own_name, table, book);
     return load_outcome::ok;
+  }
+  // Room for a buddy for every 8 bytes of the file (up to a million), so
+  // that the table does not rehash its nodes again and again as it grows.
+  struct stat st {};
+  if (fstat(fileno(in), &st) == 0 && S_ISREG(st.st_mode) && st.st_size > 0) {
+    constexpr std::size_t most = std::size_t{1} << 20;
+    table.reserve(table.size() + std::min(static_cast<std::size_t>(st.st_size) / 8, most));
   }
   load_outcome outcome = load_buddy_lines(in, table, run.prog_name, book);
   std::fclose(in);

@@ -48,6 +48,9 @@ class keyed_table {
   /// Number of items held.
   [[nodiscard]] std::size_t size() const { return entries_.size(); }
 
+  /// reserve - room for `n` items in all without a rehash.
+  void reserve(std::size_t n) { entries_.reserve(n); }
+
   /// insert - holds `item` unless an equal key is held already; returns
   /// the held item, or null when `item` was dropped.
   T* insert(T item) {

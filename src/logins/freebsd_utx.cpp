@@ -52,7 +52,8 @@ std::string_view text_field(const unsigned char* record, std::size_t offset, std
 // the rest of the field NUL.
 void put_text(unsigned char* record, std::size_t offset, std::size_t width, std::string_view text) {
   std::size_t n = std::min(text.size(), width);
-  std::memcpy(record + offset, text.data(), n);
+  // An empty view may have no data at all, which memcpy must not be given.
+  if (n != 0) std::memcpy(record + offset, text.data(), n);
   std::memset(record + offset + n, 0, width - n);
 }
 

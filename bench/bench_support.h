@@ -51,6 +51,11 @@ class crowd {
   std::string error_;
 };
 
+/// read_scope_members - each cgroup.procs file read, and each member's
+/// /proc/PID/stat opened and read once: the least a pass that finds the
+/// terminals of sessions can do. Returns the bytes of the stat files.
+[[nodiscard]] std::size_t read_scope_members(const std::vector<std::string>& procs_files);
+
 /// heavy_cases - whether ZIBBET_BENCH_HEAVY=1 asks for the cases whose
 /// fixtures take seconds to set up (thousands of processes).
 [[nodiscard]] bool heavy_cases();

@@ -71,32 +71,7 @@ struct sessions {
 // floor_pass - each scope's cgroup.procs read, and each member's stat
 // opened and read once; returns the bytes read.
 std::size_t floor_pass(const sessions& s) {
-  char list[4096];
-  char text[1024];
-  char path[48];
-  std::size_t total = 0;
-  for (const std::string& file : s.procs_files) {
-    int fd = open(file.c_str(), O_RDONLY | O_CLOEXEC);
-    if (fd < 0) continue;
-    ssize_t got = read(fd, list, sizeof list - 1);
-    close(fd);
-    if (got <= 0) continue;
-    list[got] = '\0';
-    for (char* p = list; *p != '\0';) {
-      char* end = std::strchr(p, '\n');
-      if (end == nullptr) break;
-      *end = '\0';
-      std::snprintf(path, sizeof path, "/proc/%.20s/stat", p);
-      int st = open(path, O_RDONLY | O_CLOEXEC);
-      if (st >= 0) {
-        ssize_t n = read(st, text, sizeof text);
-        close(st);
-        if (n > 0) total += static_cast<std::size_t>(n);
-      }
-      p = end + 1;
-    }
-  }
-  return total;
+  return read_scope_members(s.procs_files);
 }
 
 // walk_pass - every process's stat in /proc opened and read once.

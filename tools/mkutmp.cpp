@@ -50,7 +50,8 @@ const char* prog = "mkutmp";
 template <std::size_t N>
 void fill(char (&field)[N], std::string_view value) {
   std::memset(field, 0, N);
-  std::memcpy(field, value.data(), value.size() < N ? value.size() : N);
+  // An empty view may have no data at all, which memcpy must not be given.
+  if (!value.empty()) std::memcpy(field, value.data(), value.size() < N ? value.size() : N);
 }
 
 // The record formats the tool writes.

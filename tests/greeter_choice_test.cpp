@@ -136,6 +136,35 @@ TEST_F(Greeter, EachDeliveryAsTheVariableAndPathSay) {
   }
 }
 
+// A run that may not open the buddy's terminal (no root, not in the tty
+// group) says so for that greeting and goes on.
+TEST_F(Greeter, AnUnprivilegedRunIsRefusedTheTerminalAndGoesOn) {
+  ASSERT_EQ(chmod(dir_.path().c_str(), 0755), 0);  // its records must be readable
+  run_options opts;
+  opts.program = "/usr/bin/setpriv";
+  opts.args = {"--reuid=65534",
+               "--regid=65534",
+               "--clear-groups",
+               zibbet_binary(),
+               "-o",
+               "-F",
+               "-u",
+               "root",
+               "-w",
+               "-s",
+               "%b",
+               "-m",
+               "hi %b"};
+  opts.env = {"ZIBBET_UTMP=" + records_, "ZIBBET_GREETER=terminal"};
+  run_result r = run(opts);
+  EXPECT_EQ(r.exit_code, 0);
+  EXPECT_EQ(r.out, "root\ncan i write to " + term_.line() + "?");
+  EXPECT_EQ(r.err, "/dev/" + term_.line() +
+                       ": Permission denied\nzibbet: warning, not writing to root on " +
+                       term_.line() + "\n");
+  EXPECT_EQ(on_terminal(), "");
+}
+
 TEST(GreeterRefusal, ABogusValueEndsTheRunBeforeAnything) {
   for (const char* value : {"bogus", "WRITE", " terminal", "write,terminal"}) {
     SCOPED_TRACE(value);

@@ -490,9 +490,9 @@ TEST(FreebsdUtx, AsALoginSourceItsLoginsComeAndGoPassByPass) {
     return out.statuses();
   };
   const std::string dead = record(fb::dead_process, "alice", "pts/2");
-  EXPECT_EQ(pass_over(user_record("alice", "pts/1", "far.example") + dead +
-                      user_record("bob", "pts/3")),
-            "alice logged on  pts/1    from far.example\n");
+  EXPECT_EQ(
+      pass_over(user_record("alice", "pts/1", "far.example") + dead + user_record("bob", "pts/3")),
+      "alice logged on  pts/1    from far.example\n");
   EXPECT_EQ(pass_over(user_record("alice", "pts/1", "far.example") + dead), "");
   // The logout rewrites the slot as a dead process; a torn record at the
   // end counts for nothing.

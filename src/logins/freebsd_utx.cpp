@@ -159,7 +159,7 @@ bool read_freebsd_utx_file(const std::string& path, std::vector<unsigned char>& 
   return read_freebsd_utx(file.get(), chunk, widths, each);
 }
 
-freebsd_records_source::freebsd_records_source(std::string path, login_widths widths)
+freebsd_records_source::freebsd_records_source(std::string path, const login_widths& widths)
     : path_(std::move(path)), widths_(widths) {}
 
 void freebsd_records_source::read(login_sink sink) {

@@ -114,7 +114,7 @@ struct freebsd_utx_fields {
 /// any file whose size is not a whole number of records.
 class freebsd_records_source final : public login_source {
  public:
-  freebsd_records_source(std::string path, login_widths widths);
+  freebsd_records_source(std::string path, const login_widths& widths);
   void read(login_sink sink) override;
 
  private:

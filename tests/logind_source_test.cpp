@@ -458,7 +458,9 @@ TEST(LogindSupport, BuildWithoutLibsystemdHasNoSource) {
   GTEST_SKIP() << "this build has logind support";
 #else
   EXPECT_EQ(logind_support_here(), logind_support::not_built);
-  EXPECT_EQ(make_logind_source(), nullptr);
+  std::string why;
+  EXPECT_EQ(make_logind_source(why), nullptr);
+  EXPECT_EQ(why, "this zibbet was built without logind support");
 #endif
 }
 

@@ -22,6 +22,7 @@
 
 #include "buddy/buddy.h"
 #include "support/harness.h"
+#include "support/platform.h"
 #include "support/recording_actions.h"
 #include "watch/scan.h"
 
@@ -394,6 +395,7 @@ TEST(FreebsdUtx, AReadGivesUpQuietlyOnAFlockThatIsNeverReleased) {
 }
 
 TEST(FreebsdUtx, MkutmpWritesRecordsTheReaderReads) {
+  if (auto why = skip_reason_under_emulation(emulation_need::program_start)) GTEST_SKIP() << *why;
   temp_dir dir;
   const std::string path = dir / "utx.active";
   const auto now_usec = [] {

@@ -12,6 +12,7 @@
 #include <string>
 
 #include "support/harness.h"
+#include "support/platform.h"
 #include "support/records.h"
 #include "support/terminal.h"
 
@@ -64,6 +65,7 @@ TEST(GreeterChoice, VariableAndHostDecide) {
 class Greeter : public ::testing::Test {
  protected:
   void SetUp() override {
+    if (auto why = skip_reason_under_emulation(emulation_need::program_start)) GTEST_SKIP() << *why;
     if (geteuid() != 0) GTEST_SKIP() << "the terminal must be root's own: run as root";
     ASSERT_FALSE(term_.line().empty()) << "no pseudo-terminal";
     ASSERT_EQ(chown(("/dev/" + term_.line()).c_str(), 0, static_cast<gid_t>(-1)), 0);
@@ -166,6 +168,7 @@ TEST_F(Greeter, AnUnprivilegedRunIsRefusedTheTerminalAndGoesOn) {
 }
 
 TEST(GreeterRefusal, ABogusValueEndsTheRunBeforeAnything) {
+  if (auto why = skip_reason_under_emulation(emulation_need::program_start)) GTEST_SKIP() << *why;
   for (const char* value : {"bogus", "WRITE", " terminal", "write,terminal"}) {
     SCOPED_TRACE(value);
     run_result r =

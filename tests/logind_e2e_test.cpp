@@ -375,6 +375,7 @@ TEST_F(LogindE2e, ALibsystemdThatCannotBeLoadedCostsOnlyTheLogindSource) {
 
 // The binary does not ask the dynamic loader for libsystemd at start.
 TEST(LogindLoading, TheBinaryNeedsNoLibsystemdToStart) {
+  if (auto why = skip_reason_under_emulation(emulation_need::program_start)) GTEST_SKIP() << *why;
   run_options opts;
   opts.args = {"-v"};
   opts.env = {"LD_TRACE_LOADED_OBJECTS=1"};

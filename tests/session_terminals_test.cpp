@@ -21,6 +21,7 @@
 
 #include "support/harness.h"
 #include "support/logind_host.h"
+#include "support/platform.h"
 
 namespace zibbet::test {
 namespace {
@@ -207,6 +208,7 @@ TEST(SessionTerminalsParse, EveryProcessOfThisHostParses) {
   }
   closedir(proc);
   EXPECT_GT(parsed, 0);
+  if (auto why = skip_reason_under_emulation(emulation_need::own_proc_stat)) GTEST_SKIP() << *why;
   proc_stat_fields self;
   ASSERT_TRUE(parse_proc_stat(read_file("/proc/self/stat"), self));
   EXPECT_EQ(self.state, 'R');

@@ -117,6 +117,9 @@ std::optional<std::string> skip_reason_under_emulation(emulation_need need) {
       return why +
              "counts children that show as ended in /proc, which the emulator's own thread "
              "keeps from being collected for a while";
+    case emulation_need::own_proc_stat:
+      return why +
+             "reads its own /proc/self/stat, which the emulator writes with fields of its own";
   }
   return why + "needs what the emulator cannot give";
 }

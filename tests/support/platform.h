@@ -45,6 +45,9 @@ enum class emulation_need {
   /// the emulator every process has a thread of the emulator's own, and a
   /// child's first thread shows as ended before the whole child has.
   collectable_zombies,
+  /// To read the test process's own /proc/self/stat as the kernel writes
+  /// it: the emulator writes that file itself, with fields of its own.
+  own_proc_stat,
 };
 
 /// skip_reason_under_emulation - why a test that needs `need` cannot run,
